@@ -1,0 +1,22 @@
+# Native Linux build: unit tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+enable_testing()
+find_package(GTest REQUIRED)
+
+set(SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+add_compile_options(-g ${SANITIZE})
+add_link_options(${SANITIZE})
+
+add_library(brand_core STATIC ${BRAND_CORE_SOURCES})
+
+add_executable(unit_tests
+  tests/unit/frames_test.cpp
+  tests/unit/port_number_test.cpp
+  tests/unit/discovery_test.cpp
+  tests/unit/comm_settings_test.cpp
+  tests/unit/cstring_test.cpp
+  tests/unit/logic_test.cpp
+  tests/unit/scripted_serial.cpp
+)
+target_link_libraries(unit_tests brand_core GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(unit_tests)

@@ -1,0 +1,28 @@
+// Finding the serial ports Windows has registered under
+// HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/win_types.h"
+
+// One registered port per value; the value data is the port's device name.
+constexpr DWORD kValueNameCapacity = 100;
+constexpr DWORD kValueDataCapacity = 30;
+// The port table holds as many ports as an 8-bit count can name.
+constexpr size_t kPortTableCapacity = 255;
+
+// The values of the SERIALCOMM key, read one index at a time with RegEnumValueA's contract:
+// on entry the sizes are the buffers' capacities, on return the bytes stored.
+class SerialCommValues {
+public:
+    virtual ~SerialCommValues() = default;
+    virtual LONG EnumValue(DWORD index, char* name, DWORD* nameSize, BYTE* data,
+                           DWORD* dataSize) = 0;
+};
+
+// Fills `table` with the port numbers of the registered ports, in registry order, and returns
+// how many it stored (at most `capacity`). Values too large for the buffers and values that
+// name no addressable port are skipped; any error other than "more data" ends the walk, since
+// retrying a failing index would never end and its buffers hold nothing read.
+size_t DiscoverPorts(SerialCommValues& values, BYTE* table, size_t capacity);

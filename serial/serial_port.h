@@ -1,0 +1,24 @@
+// Opening, configuring, writing to and releasing one serial port, and reading the registered
+// ports. Implemented over Win32 in serial_win32.cpp; the native tests link scripted versions.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/win_types.h"
+
+// Opens port `number` for exclusive, overlapped read/write. INVALID_HANDLE_VALUE on failure.
+HANDLE OpenPort(BYTE number);
+
+// Timeouts, then line settings, then a purge of both directions. Failures are not fatal: a port
+// that cannot be configured is still written to.
+void ConfigurePort(HANDLE port);
+
+// Writes one frame, waiting at most kWriteWaitMs for the device to take it. A write still
+// pending then is cancelled and its completion awaited, so nothing the system still uses is
+// freed. Returns TRUE when all `count` bytes were written.
+BOOL WriteFrame(const BYTE* bytes, DWORD count, HANDLE port);
+
+void ReleasePort(HANDLE port);
+
+// Fills `table` (kPortTableCapacity entries) from the registry; returns the count.
+BYTE ReadRegisteredPorts(BYTE* table);

@@ -1,0 +1,99 @@
+// The Win32 side of serial access. Everything here is a direct sequence of system calls; the
+// values they carry come from comm_settings.h and discovery.h.
+#include <cstdio>
+
+#include "serial/comm_settings.h"
+#include "serial/discovery.h"
+#include "serial/serial_port.h"
+
+HANDLE OpenPort(BYTE number) {
+    // The device namespace prefix: a bare "COM10" or above does not open on Windows, and a bare
+    // name could open a plain file of that name in the current directory instead of the port.
+    char name[16];
+    std::snprintf(name, sizeof name, "\\\\.\\COM%d", number);
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+void ConfigurePort(HANDLE port) {
+    COMMTIMEOUTS timeouts = {};
+    SetPortTimeouts(timeouts);
+    SetCommTimeouts(port, &timeouts);
+
+    // Without a state read from the port there is nothing trustworthy to write back; the line
+    // then keeps whatever settings it had.
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    if (GetCommState(port, &dcb)) {
+        SetLineSettings(dcb);
+        SetCommState(port, &dcb);
+    }
+    PurgeComm(port, kPurgeAll);
+}
+
+BOOL WriteFrame(const BYTE* bytes, DWORD count, HANDLE port) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent) {
+        return FALSE;  // a write we could not wait for must not be started
+    }
+    DWORD errors = 0;
+    COMSTAT status = {};
+    ClearCommError(port, &errors, &status);
+
+    DWORD written = 0;
+    BOOL done = WriteFile(port, bytes, count, &written, &overlapped);
+    if (!done && GetLastError() == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(overlapped.hEvent, kWriteWaitMs) != WAIT_OBJECT_0) {
+            // The device is not taking the frame. The system still owns `overlapped` and
+            // `bytes` until the write ends, so end it now rather than leave it to the port's
+            // own timeout, and collect the completion before anything goes out of scope.
+            CancelIo(port);
+        }
+        done = GetOverlappedResult(port, &overlapped, &written, TRUE);
+    }
+    CloseHandle(overlapped.hEvent);
+    return done && written == count;
+}
+
+void ReleasePort(HANDLE port) {
+    CloseHandle(port);
+}
+
+namespace {
+
+class RegistrySerialComm : public SerialCommValues {
+public:
+    RegistrySerialComm() {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
+                          &m_key) != ERROR_SUCCESS) {
+            m_key = nullptr;
+        }
+    }
+    ~RegistrySerialComm() override {
+        if (m_key) {
+            RegCloseKey(m_key);
+        }
+    }
+    RegistrySerialComm(const RegistrySerialComm&) = delete;
+    RegistrySerialComm& operator=(const RegistrySerialComm&) = delete;
+
+    bool IsOpen() const { return m_key != nullptr; }
+
+    LONG EnumValue(DWORD index, char* name, DWORD* nameSize, BYTE* data, DWORD* dataSize) override {
+        return RegEnumValueA(m_key, index, name, nameSize, nullptr, nullptr, data, dataSize);
+    }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+}  // namespace
+
+BYTE ReadRegisteredPorts(BYTE* table) {
+    RegistrySerialComm key;
+    if (!key.IsOpen()) {
+        return 0;
+    }
+    return static_cast<BYTE>(DiscoverPorts(key, table, kPortTableCapacity));
+}
