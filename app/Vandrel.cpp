@@ -1,0 +1,22 @@
+#include "app/Vandrel.h"
+
+#include "dialog/VandrelDlg.h"
+
+BEGIN_MESSAGE_MAP(CVandrelApp, CWinApp)
+ON_COMMAND(ID_HELP, OnHelp)
+END_MESSAGE_MAP()
+
+CVandrelApp theApp;
+
+BOOL CVandrelApp::InitInstance() {
+    AfxEnableControlContainer();
+
+    CVandrelDlg dlg;
+    m_pMainWnd = &dlg;
+    // However the dialog ended, there is nothing more to do.
+    dlg.DoModal();
+    m_pMainWnd = nullptr;
+
+    // No message loop: the program ends with its dialog.
+    return FALSE;
+}

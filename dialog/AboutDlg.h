@@ -1,0 +1,12 @@
+// The About box opened from the main window's system menu.
+#pragma once
+
+#include "platform/Dialog.h"
+#include "res/resource.h"
+
+class CAboutDlg : public CDialog {
+public:
+    CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
+
+    DECLARE_MESSAGE_MAP()
+};

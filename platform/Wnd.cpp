@@ -1,0 +1,43 @@
+#include "platform/Wnd.h"
+
+#include <vector>
+
+#include "platform/Menu.h"
+#include "platform/text_win32.h"
+
+void CWnd::SetWindowText(const char* text) {
+    ::SetWindowTextW(m_hWnd, ToWide(text).c_str());
+}
+
+CString CWnd::GetWindowText() const {
+    int length = ::GetWindowTextLengthW(m_hWnd);
+    std::vector<wchar_t> text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+    ::GetWindowTextW(m_hWnd, text.data(), static_cast<int>(text.size()));
+    return FromWide(text.data());
+}
+
+CMenu CWnd::GetSystemMenu(BOOL revert) const {
+    return CMenu::FromHandle(::GetSystemMenu(m_hWnd, revert));
+}
+
+BOOL CWnd::UpdateData(BOOL saveAndValidate) {
+    CDataExchange dx(this, saveAndValidate);
+    DoDataExchange(&dx);
+    return TRUE;
+}
+
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
+    if (!control.m_hWnd) {
+        control.m_hWnd = pDX->m_pDlgWnd->GetDlgItem(id);
+    }
+}
+
+void DDX_Text(CDataExchange* pDX, int id, CString& value) {
+    CWnd field;
+    field.m_hWnd = pDX->m_pDlgWnd->GetDlgItem(id);
+    if (pDX->m_bSaveAndValidate) {
+        value = field.GetWindowText();
+    } else {
+        field.SetWindowText(value);
+    }
+}

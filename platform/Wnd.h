@@ -1,0 +1,55 @@
+// A thin window object over an HWND, and the data exchange that moves values between a dialog's
+// members and its controls.
+#pragma once
+
+#include "platform/CString.h"
+#include "platform/CmdTarget.h"
+
+class CDataExchange;
+class CMenu;
+
+class CWnd : public CCmdTarget {
+public:
+    HWND m_hWnd = nullptr;
+
+    BOOL EnableWindow(BOOL enable = TRUE) { return ::EnableWindow(m_hWnd, enable); }
+    BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
+    void GetClientRect(RECT* rect) const { ::GetClientRect(m_hWnd, rect); }
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return ::SendMessageW(m_hWnd, message, wParam, lParam);
+    }
+    // Texts are the program's GBK bytes; the window shows them as Unicode.
+    void SetWindowText(const char* text);
+    CString GetWindowText() const;
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
+    // The window menu's handle wrapped as a CMenu; its handle is null when there is none.
+    CMenu GetSystemMenu(BOOL revert) const;
+
+    // TRUE: controls to members; FALSE: members to controls.
+    BOOL UpdateData(BOOL saveAndValidate = TRUE);
+    virtual void DoDataExchange(CDataExchange*) {}
+
+protected:
+    // Leaves the message being handled to the system's default handling.
+    LRESULT Default() {
+        m_defaultRequested = true;
+        return 0;
+    }
+    void OnDestroy() { Default(); }
+
+    // Set by Default(); the dispatcher then passes the message on instead of claiming it.
+    bool m_defaultRequested = false;
+};
+
+class CDataExchange {
+public:
+    CDataExchange(CWnd* dlgWnd, BOOL saveAndValidate)
+        : m_pDlgWnd(dlgWnd), m_bSaveAndValidate(saveAndValidate) {}
+    CWnd* m_pDlgWnd;
+    BOOL m_bSaveAndValidate;
+};
+
+// Attaches `control` to the dialog's child `id` at the first exchange.
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
+// Moves `value` between the member and the text of the dialog's child `id`.
+void DDX_Text(CDataExchange* pDX, int id, CString& value);
