@@ -1,0 +1,530 @@
+"""Static checks of the built Windows executables.
+
+The shipped program is the i686 build (build/win32/brand.exe); the x86_64 build
+(build/win64/brand.exe) is the one the Wine tests run, so both must carry the same resources and
+both must load on Windows XP. Nothing here runs the programs: the PE headers, the import table
+and the resources are read and decoded directly.
+
+Run with Debian's python (it has python3-pefile):
+
+    /usr/bin/python3 -m pytest tests/static
+
+BRAND_BUILD_DIR points at another directory holding win32/brand.exe and win64/brand.exe.
+"""
+
+import functools
+import os
+import struct
+import xml.etree.ElementTree as ElementTree
+from pathlib import Path
+
+import pefile
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD_DIR = Path(os.environ.get("BRAND_BUILD_DIR", ROOT / "build"))
+EXES = {"win32": BUILD_DIR / "win32" / "brand.exe", "win64": BUILD_DIR / "win64" / "brand.exe"}
+
+# --- Windows constants -----------------------------------------------------------------------
+
+IMAGE_FILE_MACHINE_I386 = 0x014C
+IMAGE_FILE_MACHINE_AMD64 = 0x8664
+IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+
+RT_ICON = 3
+RT_DIALOG = 5
+RT_STRING = 6
+RT_GROUP_ICON = 14
+RT_VERSION = 16
+RT_MANIFEST = 24
+
+WS_POPUP = 0x80000000
+WS_CHILD = 0x40000000
+WS_MINIMIZE = 0x20000000
+WS_VISIBLE = 0x10000000
+WS_CAPTION = 0x00C00000
+WS_BORDER = 0x00800000
+WS_VSCROLL = 0x00200000
+WS_SYSMENU = 0x00080000
+WS_GROUP = 0x00020000
+WS_TABSTOP = 0x00010000
+WS_MINIMIZEBOX = 0x00020000
+WS_MAXIMIZEBOX = 0x00010000
+WS_EX_APPWINDOW = 0x00040000
+DS_SETFONT = 0x40
+DS_MODALFRAME = 0x80
+DS_FIXEDSYS = 0x08
+
+BS_PUSHBUTTON = 0x0
+BS_DEFPUSHBUTTON = 0x1
+BS_GROUPBOX = 0x7
+ES_AUTOHSCROLL = 0x80
+ES_READONLY = 0x800
+SS_LEFT = 0x0
+SS_ICON = 0x3
+SS_NOPREFIX = 0x80
+CBS_DROPDOWN = 0x2
+CBS_AUTOHSCROLL = 0x40
+CBS_SORT = 0x100
+
+BUTTON, EDIT, STATIC, COMBOBOX = 0x80, 0x81, 0x82, 0x85
+
+FW_NORMAL = 400
+DEFAULT_CHARSET = 1
+
+VOS__WINDOWS32 = 0x4
+VFT_APP = 0x1
+
+IDOK = 1
+IDD_ABOUTBOX = 100
+IDS_ABOUTBOX = 101
+IDD_VANDREL_DIALOG = 102
+IDR_MAINFRAME = 128
+
+# --- What the program may import -------------------------------------------------------------
+
+# The static runtime leaves only the system's own DLLs.
+ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
+
+# Functions that Windows XP's system DLLs do not export. Importing any of them stops the program
+# from loading there ("entry point not found"). Extend the list when a newer API shows up.
+NOT_ON_XP = {
+    # kernel32: Vista or later
+    "CancelIoEx", "CancelSynchronousIo", "GetTickCount64", "GetErrorMode",
+    "InitializeSRWLock", "AcquireSRWLockExclusive", "AcquireSRWLockShared",
+    "ReleaseSRWLockExclusive", "ReleaseSRWLockShared",
+    "InitializeConditionVariable", "SleepConditionVariableCS", "SleepConditionVariableSRW",
+    "WakeConditionVariable", "WakeAllConditionVariable",
+    "InitOnceExecuteOnce", "InitOnceBeginInitialize", "InitOnceComplete",
+    "InitializeCriticalSectionEx",
+    "CreateEventExA", "CreateEventExW", "CreateMutexExA", "CreateMutexExW",
+    "CreateSemaphoreExA", "CreateSemaphoreExW",
+    "GetFileInformationByHandleEx", "SetFileInformationByHandle",
+    "GetFinalPathNameByHandleA", "GetFinalPathNameByHandleW",
+    "CreateSymbolicLinkA", "CreateSymbolicLinkW",
+    "GetLocaleInfoEx", "LCMapStringEx", "CompareStringEx", "GetUserDefaultLocaleName",
+    "LocaleNameToLCID", "LCIDToLocaleName",
+    "QueryFullProcessImageNameA", "QueryFullProcessImageNameW",
+    "GetQueuedCompletionStatusEx", "SetFileCompletionNotificationModes",
+    "WerRegisterRuntimeExceptionModule", "GetCurrentProcessorNumber",
+    "FlushProcessWriteBuffers", "InterlockedCompareExchange64",
+    "CreateThreadpoolWork", "SubmitThreadpoolWork", "CloseThreadpoolWork",
+    "GetDynamicTimeZoneInformation",
+    # kernel32: Windows Server 2003 / XP x64 only, absent from 32-bit XP
+    "FlsAlloc", "FlsFree", "FlsGetValue", "FlsSetValue", "SetThreadStackGuarantee",
+    "GetThreadId",
+    # kernel32: Windows 7 or later
+    "SetThreadErrorMode", "GetThreadErrorMode", "RaiseFailFastException",
+    "TryAcquireSRWLockExclusive", "TryAcquireSRWLockShared",
+    # kernel32: Windows 8 or later
+    "GetOverlappedResultEx", "GetSystemTimePreciseAsFileTime", "SetDefaultDllDirectories",
+    "AddDllDirectory", "RemoveDllDirectory",
+    # advapi32: Vista or later (some on XP x64 only)
+    "RegGetValueA", "RegGetValueW", "RegDeleteKeyExA", "RegDeleteKeyExW",
+    "RegDeleteTreeA", "RegDeleteTreeW", "RegSetKeyValueA", "RegSetKeyValueW",
+    "RegCopyTreeA", "RegCopyTreeW", "RegLoadMUIStringA", "RegLoadMUIStringW",
+    "EventRegister", "EventUnregister", "EventWrite",
+    # user32: Vista or later
+    "SetProcessDPIAware", "IsProcessDPIAware", "ChangeWindowMessageFilter",
+    "ChangeWindowMessageFilterEx", "AddClipboardFormatListener",
+    "ShutdownBlockReasonCreate", "RegisterPowerSettingNotification",
+    "SetProcessDpiAwarenessContext", "GetDpiForWindow",
+}
+
+
+def not_on_xp(dll, function):
+    """True for an import that XP cannot satisfy."""
+    if function in NOT_ON_XP:
+        return True
+    # The bounds-checked "_s" functions entered msvcrt.dll only with Vista.
+    return dll == "msvcrt.dll" and function.endswith("_s")
+
+
+# --- Loading ---------------------------------------------------------------------------------
+
+
+@functools.lru_cache(maxsize=None)
+def load(path):
+    return pefile.PE(str(path))
+
+
+def test_an_executable_was_built():
+    present = [str(p) for p in EXES.values() if p.is_file()]
+    assert present, "neither %s nor %s exists: build the program first" % tuple(
+        map(str, EXES.values()))
+
+
+@pytest.fixture(params=sorted(EXES))
+def exe(request):
+    path = EXES[request.param]
+    if not path.is_file():
+        pytest.skip("%s build not found at %s" % (request.param, path))
+    return request.param, load(path)
+
+
+def resources(pe):
+    """{(type, id): data} for every resource with a numeric type and id, one language each."""
+    found = {}
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return found
+    for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if rtype.name is not None:
+            continue
+        for rid in rtype.directory.entries:
+            if rid.name is not None:
+                continue
+            langs = rid.directory.entries
+            assert len(langs) == 1, "resource %d/%d has %d languages" % (
+                rtype.id, rid.id, len(langs))
+            entry = langs[0].data.struct
+            found[(rtype.id, rid.id)] = pe.get_data(entry.OffsetToData, entry.Size)
+    return found
+
+
+def resource(pe, rtype, rid):
+    data = resources(pe).get((rtype, rid))
+    assert data is not None, "resource type %d id %d is missing" % (rtype, rid)
+    return data
+
+
+# --- Headers and imports ---------------------------------------------------------------------
+
+
+def test_machine_type(exe):
+    name, pe = exe
+    expected = {"win32": IMAGE_FILE_MACHINE_I386, "win64": IMAGE_FILE_MACHINE_AMD64}[name]
+    assert pe.FILE_HEADER.Machine == expected
+    magic = {"win32": pefile.OPTIONAL_HEADER_MAGIC_PE, "win64": pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS}
+    assert pe.OPTIONAL_HEADER.Magic == magic[name]
+
+
+def test_gui_subsystem_loadable_on_xp(exe):
+    _, pe = exe
+    header = pe.OPTIONAL_HEADER
+    assert header.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI
+    version = (header.MajorSubsystemVersion, header.MinorSubsystemVersion)
+    assert version <= (5, 1), "subsystem version %d.%d is newer than Windows XP" % version
+
+
+def imports(pe):
+    """[(dll in lower case, function name or #ordinal)] from the normal and delay-load tables."""
+    found = []
+    for table in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT"):
+        for entry in getattr(pe, table, []):
+            dll = entry.dll.decode("ascii").lower()
+            for imp in entry.imports:
+                found.append((dll, imp.name.decode("ascii") if imp.name else "#%d" % imp.ordinal))
+    return found
+
+
+def test_imports_only_system_dlls(exe):
+    _, pe = exe
+    found = imports(pe)
+    assert found, "no imports at all: not a real program"
+    dlls = {dll for dll, _ in found}
+    assert dlls <= ALLOWED_DLLS, "imports from %s" % sorted(dlls - ALLOWED_DLLS)
+    assert {"kernel32.dll", "user32.dll"} <= dlls
+
+
+def test_imports_nothing_xp_lacks(exe):
+    _, pe = exe
+    bad = sorted("%s!%s" % (dll, fn) for dll, fn in imports(pe) if not_on_xp(dll, fn))
+    assert not bad, "imports missing on Windows XP: %s" % ", ".join(bad)
+
+
+def test_xp_reject_list_catches_newer_functions():
+    # The reject list itself: a few functions every XP check must refuse, and a few it must not.
+    assert not_on_xp("kernel32.dll", "GetTickCount64")
+    assert not_on_xp("kernel32.dll", "CancelIoEx")
+    assert not_on_xp("advapi32.dll", "RegGetValueA")
+    assert not_on_xp("msvcrt.dll", "strcpy_s")
+    assert not not_on_xp("kernel32.dll", "CreateFileA")
+    assert not not_on_xp("kernel32.dll", "GetTickCount")
+    assert not not_on_xp("msvcrt.dll", "atoi")
+
+
+# --- Version record --------------------------------------------------------------------------
+
+
+def align4(n):
+    return (n + 3) & ~3
+
+
+def read_wstr(data, pos, end=None):
+    """A NUL-terminated UTF-16LE string at pos: (text, position after the NUL)."""
+    end = len(data) if end is None else end
+    i = pos
+    while i + 1 < end and data[i:i + 2] != b"\0\0":
+        i += 2
+    return data[pos:i].decode("utf-16-le"), i + 2
+
+
+def version_node(data, pos):
+    """One VS_VERSIONINFO-style node: (key, type, value bytes or text, children)."""
+    length, value_length, vtype = struct.unpack_from("<HHH", data, pos)
+    end = pos + length
+    assert length >= 6 and end <= len(data), "broken version node at %d" % pos
+    key, p = read_wstr(data, pos + 6, end)
+    p = align4(p)
+    if vtype == 1 and value_length:
+        value, _ = read_wstr(data, p, end)
+        p = end
+    else:
+        value = data[p:p + value_length]
+        p = align4(p + value_length)
+    children = []
+    while p < end:
+        child, size = version_node(data, p)
+        children.append(child)
+        p = align4(p + size)
+    return (key, vtype, value, children), length
+
+
+def version_record(pe):
+    root, _ = version_node(resource(pe, RT_VERSION, 1), 0)
+    return root
+
+
+def test_version_fixed_part(exe):
+    _, pe = exe
+    key, _, fixed, _ = version_record(pe)
+    assert key == "VS_VERSION_INFO"
+    assert len(fixed) == 52
+    (signature, _, file_ms, file_ls, product_ms, product_ls, flags_mask, flags, file_os,
+     file_type, file_subtype, _, _) = struct.unpack("<13I", fixed)
+    assert signature == 0xFEEF04BD
+    assert (file_ms, file_ls) == (0x00010000, 0x00000001), "FileVersion is not 1.0.0.1"
+    assert (product_ms, product_ls) == (0x00010000, 0x00000001), "ProductVersion is not 1.0.0.1"
+    assert flags_mask == 0x3F
+    assert flags == 0
+    assert file_os == VOS__WINDOWS32
+    assert file_type == VFT_APP
+    assert file_subtype == 0
+
+
+def test_version_strings_and_translation(exe):
+    _, pe = exe
+    _, _, _, children = version_record(pe)
+    blocks = {c[0]: c for c in children}
+    assert sorted(blocks) == ["StringFileInfo", "VarFileInfo"]
+
+    tables = blocks["StringFileInfo"][3]
+    assert [t[0] for t in tables] == ["080404B0"], "expected one string table 080404B0"
+    entries = [(c[0], c[2]) for c in tables[0][3]]
+    keys = [k for k, _ in entries]
+    assert keys == ["FileDescription", "FileVersion", "InternalName", "LegalCopyright",
+                    "OriginalFilename", "ProductName", "ProductVersion"]
+    values = dict(entries)
+    assert values["FileDescription"] == "Vandrel Microsoft 基础类应用程序"
+    assert values["FileVersion"] == "1, 0, 0, 1"
+    assert values["InternalName"] == "Vandrel"
+    assert values["LegalCopyright"].strip()
+    assert values["OriginalFilename"] == "Vandrel.EXE"
+    assert values["ProductName"] == "Vandrel 应用程序"
+    assert values["ProductVersion"] == "1, 0, 0, 1"
+
+    var = blocks["VarFileInfo"][3]
+    assert [(v[0], v[2]) for v in var] == [("Translation", struct.pack("<HH", 0x0804, 0x04B0))]
+
+
+# --- Manifest --------------------------------------------------------------------------------
+
+
+def local(tag):
+    return tag.rsplit("}", 1)[-1]
+
+
+def test_manifest(exe):
+    _, pe = exe
+    root = ElementTree.fromstring(resource(pe, RT_MANIFEST, 1))
+    elements = list(root.iter())
+    levels = [e for e in elements if local(e.tag) == "requestedExecutionLevel"]
+    assert len(levels) == 1
+    assert levels[0].get("level") == "asInvoker"
+    assert levels[0].get("uiAccess") == "false"
+    dpi = [e for e in elements if local(e.tag) == "dpiAware"]
+    assert len(dpi) == 1 and (dpi[0].text or "").strip().lower() == "true"
+    # The classic control look: no side-by-side dependency (common controls 6 or any other).
+    assert not [e for e in elements if local(e.tag) in ("dependency", "dependentAssembly")]
+
+
+# --- Icon ------------------------------------------------------------------------------------
+
+
+def test_group_icon(exe):
+    _, pe = exe
+    group = resource(pe, RT_GROUP_ICON, IDR_MAINFRAME)
+    reserved, kind, count = struct.unpack_from("<HHH", group, 0)
+    assert (reserved, kind) == (0, 1)
+    assert count == 2
+    assert len(group) == 6 + 14 * count
+    sizes = []
+    for i in range(count):
+        width, height, colours, _, planes, bits, size, icon_id = struct.unpack_from(
+            "<BBBBHHIH", group, 6 + 14 * i)
+        sizes.append((width, height))
+        assert colours == 16, "image %dx%d has %d colours" % (width, height, colours)
+        assert (planes, bits) == (1, 4)
+        image = resource(pe, RT_ICON, icon_id)
+        assert len(image) == size
+        # The image itself: a 4-bit DIB with 16 palette entries, its colour bitmap and AND mask.
+        header = struct.unpack_from("<IiiHHI", image, 0)
+        assert header == (40, width, 2 * height, 1, 4, 0)
+        stride_colour = (width * 4 + 31) // 32 * 4
+        stride_mask = (width + 31) // 32 * 4
+        assert size == 40 + 16 * 4 + height * (stride_colour + stride_mask)
+    assert sizes == [(32, 32), (16, 16)]
+
+
+# --- String table ----------------------------------------------------------------------------
+
+
+def string_resource(pe, sid):
+    block = resource(pe, RT_STRING, sid // 16 + 1)
+    pos = 0
+    for _ in range(sid % 16):
+        (length,) = struct.unpack_from("<H", block, pos)
+        pos += 2 + 2 * length
+    (length,) = struct.unpack_from("<H", block, pos)
+    return block[pos + 2:pos + 2 + 2 * length].decode("utf-16-le")
+
+
+def test_about_menu_text(exe):
+    _, pe = exe
+    assert string_resource(pe, IDS_ABOUTBOX) == "关于 Vandrel(&A)..."
+
+
+# --- Dialog templates ------------------------------------------------------------------------
+
+
+def read_sz_or_ord(data, pos):
+    """A DLGTEMPLATEEX name field: None, an ordinal (int) or a string."""
+    (first,) = struct.unpack_from("<H", data, pos)
+    if first == 0:
+        return None, pos + 2
+    if first == 0xFFFF:
+        (ordinal,) = struct.unpack_from("<H", data, pos + 2)
+        return ordinal, pos + 4
+    return read_wstr(data, pos)
+
+
+def parse_dialog(data):
+    """Decodes a DLGTEMPLATEEX and its DLGITEMTEMPLATEEX items."""
+    version, signature, _, ex_style, style, count, x, y, cx, cy = struct.unpack_from(
+        "<HHIIIHhhhh", data, 0)
+    assert (version, signature) == (1, 0xFFFF), "not an extended dialog template"
+    pos = 26
+    menu, pos = read_sz_or_ord(data, pos)
+    klass, pos = read_sz_or_ord(data, pos)
+    caption, pos = read_wstr(data, pos)
+    dialog = dict(style=style, ex_style=ex_style, rect=(x, y, cx, cy), menu=menu, klass=klass,
+                  caption=caption, font=None, controls=[])
+    if style & DS_SETFONT:
+        points, weight, italic, charset = struct.unpack_from("<HHBB", data, pos)
+        face, pos = read_wstr(data, pos + 6)
+        dialog["font"] = (face, points, weight, italic, charset)
+    for _ in range(count):
+        pos = align4(pos)
+        _, c_ex_style, c_style, x, y, cx, cy, cid = struct.unpack_from("<IIIhhhhi", data, pos)
+        pos += 24
+        c_class, pos = read_sz_or_ord(data, pos)
+        text, pos = read_sz_or_ord(data, pos)
+        (extra,) = struct.unpack_from("<H", data, pos)
+        pos += 2 + extra
+        dialog["controls"].append(dict(id=cid, klass=c_class, text=text or "", rect=(x, y, cx, cy),
+                                       style=c_style, ex_style=c_ex_style))
+    assert pos <= len(data)
+    return dialog
+
+
+SONG_TI_9 = ("宋体", 9, FW_NORMAL, 0, DEFAULT_CHARSET)
+CHILD = WS_CHILD | WS_VISIBLE
+COMBO = CHILD | CBS_DROPDOWN | WS_VSCROLL | WS_TABSTOP
+
+MAIN_DIALOG = dict(
+    style=DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU
+    | WS_MINIMIZEBOX,
+    ex_style=WS_EX_APPWINDOW,
+    rect=(0, 0, 209, 201),
+    caption="设置商标",
+    font=SONG_TI_9,
+    controls=[
+        # id, class, text, rectangle, style
+        (IDOK, BUTTON, "Close", (39, 153, 135, 20), CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP),
+        (-1, BUTTON, "", (7, 7, 195, 187), CHILD | BS_GROUPBOX),
+        (1000, COMBOBOX, "", (38, 32, 49, 52), COMBO),
+        (1005, EDIT, "", (112, 34, 73, 12), CHILD | ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP),
+        (1003, BUTTON, "Set", (123, 69, 54, 20), CHILD | BS_PUSHBUTTON | WS_TABSTOP),
+        (1004, COMBOBOX, "", (37, 72, 70, 92), COMBO),
+        (1006, BUTTON, "Set", (125, 105, 54, 20), CHILD | BS_PUSHBUTTON | WS_TABSTOP),
+        (1007, COMBOBOX, "", (39, 108, 70, 92), COMBO),
+    ],
+)
+
+ANY_TEXT = object()  # the legal notice: any non-empty text
+
+ABOUT_DIALOG = dict(
+    style=DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+    ex_style=0,
+    rect=(0, 0, 235, 55),
+    caption="关于 Vandrel",
+    font=SONG_TI_9,
+    controls=[
+        (-1, STATIC, IDR_MAINFRAME, (11, 17, 20, 20), CHILD | SS_ICON),
+        (-1, STATIC, "Vandrel 1.0 版", (40, 10, 119, 8), CHILD | SS_LEFT | SS_NOPREFIX | WS_GROUP),
+        (-1, STATIC, ANY_TEXT, (40, 25, 119, 8), CHILD | SS_LEFT | WS_GROUP),
+        (IDOK, BUTTON, "确定", (178, 7, 50, 14),
+         CHILD | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP),
+    ],
+)
+
+
+def check_dialog(actual, expected):
+    assert actual["menu"] is None and actual["klass"] is None
+    assert actual["style"] == expected["style"], "dialog style %#x, expected %#x (diff %#x)" % (
+        actual["style"], expected["style"], actual["style"] ^ expected["style"])
+    assert actual["ex_style"] == expected["ex_style"]
+    assert actual["rect"] == expected["rect"]
+    assert actual["caption"] == expected["caption"]
+    assert actual["font"] == expected["font"]
+    got = actual["controls"]
+    assert [c["id"] for c in got] == [e[0] for e in expected["controls"]], "ids or tab order"
+    for c, (cid, klass, text, rect, style) in zip(got, expected["controls"]):
+        where = "control %d (%r)" % (cid, c["text"])
+        assert c["klass"] == klass, where
+        if text is ANY_TEXT:
+            assert isinstance(c["text"], str) and c["text"].strip(), where
+        else:
+            assert c["text"] == text, where
+        assert c["rect"] == rect, where
+        assert c["style"] == style, "%s: style %#x, expected %#x (diff %#x)" % (
+            where, c["style"], style, c["style"] ^ style)
+        assert c["ex_style"] == 0, where
+
+
+def test_main_dialog(exe):
+    _, pe = exe
+    check_dialog(parse_dialog(resource(pe, RT_DIALOG, IDD_VANDREL_DIALOG)), MAIN_DIALOG)
+
+
+def test_main_dialog_window_and_combo_bits(exe):
+    # The same facts as above, spelled out bit by bit for the ones that matter most.
+    _, pe = exe
+    dialog = parse_dialog(resource(pe, RT_DIALOG, IDD_VANDREL_DIALOG))
+    assert dialog["style"] & WS_MINIMIZEBOX
+    assert not dialog["style"] & WS_MAXIMIZEBOX
+    assert not dialog["style"] & DS_FIXEDSYS
+    assert dialog["ex_style"] & WS_EX_APPWINDOW
+    combos = [c for c in dialog["controls"] if c["klass"] == COMBOBOX]
+    assert [c["id"] for c in combos] == [1000, 1004, 1007]
+    for c in combos:
+        assert c["style"] & 0x3 == CBS_DROPDOWN
+        assert not c["style"] & (CBS_AUTOHSCROLL | CBS_SORT)
+        assert c["style"] & WS_VSCROLL and c["style"] & WS_TABSTOP
+    status = [c for c in dialog["controls"] if c["id"] == 1005][0]
+    assert status["style"] & ES_READONLY and not status["style"] & WS_BORDER
+
+
+def test_about_dialog(exe):
+    _, pe = exe
+    check_dialog(parse_dialog(resource(pe, RT_DIALOG, IDD_ABOUTBOX)), ABOUT_DIALOG)
