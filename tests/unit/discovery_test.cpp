@@ -22,6 +22,13 @@ public:
         ++calls;
         EXPECT_EQ(*nameSize, kValueNameCapacity);
         EXPECT_EQ(*dataSize, kValueDataCapacity);
+        if (calls > kRunawayCalls) {
+            // A walk that does not stop at the end: fill the table so that it must stop.
+            ADD_FAILURE() << "enumeration did not end at ERROR_NO_MORE_ITEMS";
+            std::memcpy(data, "COM1", 5);
+            *dataSize = 5;
+            return ERROR_SUCCESS;
+        }
         if (index >= m_values.size()) {
             return ERROR_NO_MORE_ITEMS;
         }
@@ -39,6 +46,7 @@ public:
     }
 
     int calls = 0;
+    static constexpr int kRunawayCalls = 10000;
 
 private:
     std::vector<Value> m_values;
