@@ -1,0 +1,487 @@
+"""Running the Windows builds under Wine, safely and quickly, from tests.
+
+Everything Wine-related runs as the unprivileged user ``brandtest`` (created by tools/setup.sh),
+never as root: Wine maps COM1 to /dev/ttyS0, the machine's console, and that user cannot open
+it. :func:`check_serial_devices_closed` proves this once per run and every mapping is checked
+against /dev/ttyS*.
+
+Typical use::
+
+    session = WineSession()                 # one per test run
+    prefix = session.new_prefix()           # a copy of the run's template prefix
+    exe = session.install(build_dir / "serial_probe.exe")
+    with FakeDevice() as device:            # tools/fake_device.py
+        prefix.map_port(5, device.path)     # COM5 -> the device's pty; restarts the server
+        result = prefix.run([exe, "open", "5"])
+    prefix.close()
+    session.close()
+
+The template prefix is made once (``wineboot -u``, about 15 s) with quiet defaults, the X11
+driver settings for a display without a window manager, and Chinese font replacements; each
+:meth:`WineSession.new_prefix` copies it (about 2 s). Each prefix keeps its own wineserver
+running (``wineserver -p``) so a program starts in tens of milliseconds; :meth:`WinePrefix.close`
+stops it.
+
+Programs started here are children of the test process (the exit of a process that is not a
+child is seen late), and their ANSI code page follows ``lang``: ``C.UTF-8`` gives 1252,
+``zh_CN.UTF-8`` gives 936.
+"""
+
+import errno
+import os
+import pathlib
+import pwd
+import shutil
+import subprocess
+import tempfile
+import time
+
+USER = "brandtest"
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+LANG_WESTERN = "C.UTF-8"  # ANSI code page 1252
+LANG_CHINESE = "zh_CN.UTF-8"  # ANSI code page 936
+
+PORTS_KEY = r"HKLM\Software\Wine\Ports"
+SERIALCOMM_KEY = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
+
+FONT_REPLACEMENTS = ("宋体", "SimSun")
+FONT_REPLACEMENT_TARGET = "WenQuanYi Zen Hei"
+
+_FORBIDDEN_PREFIX = "/dev/ttyS"
+
+
+class HarnessError(RuntimeError):
+    pass
+
+
+def user_ids(user=USER):
+    """``(uid, gid, home)`` of the test user; raises HarnessError if it does not exist."""
+    try:
+        entry = pwd.getpwnam(user)
+    except KeyError:
+        raise HarnessError("user %s missing: run tools/setup.sh" % user) from None
+    return entry.pw_uid, entry.pw_gid, entry.pw_dir
+
+
+def as_user(command, user=USER):
+    """`command` (a list) prefixed so that it runs as the test user when we are root."""
+    if os.geteuid() != 0:
+        return list(command)
+    return ["setpriv", "--reuid=" + user, "--regid=" + user, "--init-groups"] + list(command)
+
+
+def chown_to_user(path, user=USER):
+    uid, gid, _ = user_ids(user)
+    if os.geteuid() == 0:
+        os.chown(path, uid, gid)
+
+
+def assert_safe_tty_path(path):
+    """Refuses any path that is, or resolves to, one of the machine's own serial ports."""
+    for candidate in (str(path), os.path.realpath(str(path))):
+        if candidate.startswith(_FORBIDDEN_PREFIX):
+            raise HarnessError("refusing to map the machine's serial port %s" % path)
+
+
+_serial_devices_checked = False
+
+
+def check_serial_devices_closed(user=USER):
+    """Verifies that the test user can open none of /dev/ttyS*; raises HarnessError otherwise.
+
+    Each device is tried in a child running as the user, opened non-blocking so a real port with
+    no carrier cannot hang the check. Done once per process.
+    """
+    global _serial_devices_checked
+    if _serial_devices_checked:
+        return
+    devices = sorted(str(p) for p in pathlib.Path("/dev").glob("ttyS*"))
+    if devices:
+        probe = (
+            "import os,sys\n"
+            "bad=[]\n"
+            "for d in sys.argv[1:]:\n"
+            "    try:\n"
+            "        os.close(os.open(d, os.O_RDWR|os.O_NONBLOCK|os.O_NOCTTY))\n"
+            "        bad.append(d)\n"
+            "    except PermissionError:\n"
+            "        pass\n"
+            "    except OSError as e:\n"
+            "        if e.errno not in (%d, %d):\n"  # EACCES/EPERM-like refusals only
+            "            bad.append(d + ':' + str(e))\n"
+            "print(' '.join(bad))\n" % (errno.EACCES, errno.EPERM)
+        )
+        out = subprocess.run(
+            as_user(["/usr/bin/python3", "-c", probe] + devices, user),
+            capture_output=True,
+            text=True,
+            cwd="/",
+            check=True,
+        ).stdout.strip()
+        if out:
+            raise HarnessError(
+                "%s can open the machine's serial ports (%s): run tools/setup.sh" % (user, out)
+            )
+    _serial_devices_checked = True
+
+
+def user_dir(prefix="brand-wine-", user=USER):
+    """A new temporary folder owned by the test user (mode 0700)."""
+    path = tempfile.mkdtemp(prefix=prefix)
+    chown_to_user(path, user)
+    return pathlib.Path(path)
+
+
+class UnopenableTty:
+    """A pty the test user may not open: created by root, mode 0600.
+
+    Wine does not enforce exclusive opens, so this stands in for a port that is busy or
+    otherwise refuses to open. Keep the object alive while the port is mapped.
+    """
+
+    def __init__(self):
+        if os.geteuid() == 0:
+            self._master, self._slave = os.openpty()
+            self.path = os.ttyname(self._slave)
+            os.chmod(self.path, 0o600)
+            os.chown(self.path, 0, 0)
+        else:
+            raise HarnessError("an unopenable tty needs root to create it")
+
+    def close(self):
+        for fd in (self._slave, self._master):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class Xvfb:
+    """A virtual X display (``Xvfb -displayfd``); :attr:`display` is e.g. ``":5"``."""
+
+    def __init__(self, size="1024x768x24", user=USER, timeout=15.0):
+        read_fd, write_fd = os.pipe()
+        self._proc = subprocess.Popen(
+            as_user(
+                [
+                    "Xvfb",
+                    "-displayfd",
+                    str(write_fd),
+                    "-screen",
+                    "0",
+                    size,
+                    "-nolisten",
+                    "tcp",
+                ],
+                user,
+            ),
+            pass_fds=(write_fd,),
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            cwd="/",
+        )
+        os.close(write_fd)
+        number = b""
+        deadline = time.monotonic() + timeout
+        try:
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = os.read(read_fd, 16)
+                if not chunk:
+                    break
+                number += chunk
+        finally:
+            os.close(read_fd)
+        if not number.strip():
+            self.stop()
+            raise HarnessError("Xvfb did not start")
+        self.display = ":" + number.decode().strip()
+
+    def stop(self):
+        if self._proc.poll() is None:
+            self._proc.terminate()
+            try:
+                self._proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self._proc.kill()
+                self._proc.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+class WinePrefix:
+    """One Wine prefix with its own wineserver. Made by :meth:`WineSession.new_prefix`."""
+
+    def __init__(self, path, user=USER):
+        self.path = pathlib.Path(path)
+        self.user = user
+        self._server = None
+
+    # -- environment and commands ------------------------------------------------------------
+
+    def env(self, lang=LANG_WESTERN, display=None, extra=None):
+        """The environment of every Wine process of this prefix."""
+        _, _, home = user_ids(self.user)
+        env = {
+            "HOME": home,
+            "USER": self.user,
+            "LOGNAME": self.user,
+            "PATH": "/usr/bin:/bin",
+            "WINEPREFIX": str(self.path),
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "LANG": lang,
+            "LC_ALL": lang,
+        }
+        if display:
+            env["DISPLAY"] = display
+        if extra:
+            env.update(extra)
+        return env
+
+    def _tool(self, args, timeout=120, check=True):
+        # Output goes to files, never pipes: the first Wine program of a server starts Wine's
+        # own background services, which inherit its standard handles and outlive it, so a
+        # pipe would never reach end-of-file.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run(
+                as_user(args, self.user),
+                env=self.env(),
+                stdin=subprocess.DEVNULL,
+                stdout=out,
+                stderr=err,
+                timeout=timeout,
+                cwd="/",
+            )
+            out.seek(0)
+            err.seek(0)
+            result.stdout, result.stderr = out.read(), err.read()
+        if check and result.returncode != 0:
+            raise HarnessError(
+                "%s failed (%d): %s"
+                % (" ".join(map(str, args)), result.returncode, result.stderr.decode(errors="replace"))
+            )
+        return result
+
+    # -- wineserver ---------------------------------------------------------------------------
+
+    def start_server(self):
+        """Keeps a wineserver running for this prefix until :meth:`stop_server`, and starts
+        Wine's background services (device manager, COM ports) so that programs started later
+        find the port mapping and the SERIALCOMM key in place."""
+        if self._server is not None and self._server.poll() is None:
+            return
+        self._server = subprocess.Popen(
+            as_user([WINESERVER, "-p", "-f"], self.user),
+            env=self.env(),
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            cwd="/",
+        )
+        self._tool([WINE, "cmd", "/c", "exit"], check=False)
+
+    def stop_server(self):
+        """Stops the wineserver and every Wine process of this prefix."""
+        self._tool([WINESERVER, "-k"], check=False)
+        if self._server is not None:
+            try:
+                self._server.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                self._server.kill()
+                self._server.wait()
+            self._server = None
+        self._tool([WINESERVER, "-w"], check=False)
+
+    def restart_server(self):
+        """Restarts the wineserver, so it reads the port mapping afresh."""
+        self.stop_server()
+        self.start_server()
+
+    # -- registry -----------------------------------------------------------------------------
+
+    def reg_add(self, key, name, data, kind="REG_SZ"):
+        self._tool([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"])
+
+    def reg_delete(self, key, name):
+        self._tool([WINE, "reg", "delete", key, "/v", name, "/f"])
+
+    def reg_values(self, key):
+        """``[(name, type, data)]`` of `key`, in the registry's own order."""
+        out = self._tool([WINE, "reg", "query", key], check=False).stdout.decode(errors="replace")
+        values = []
+        for line in out.splitlines():
+            if not line.startswith("    "):
+                continue
+            parts = line.strip().split("    ")
+            if len(parts) >= 2:
+                values.append((parts[0], parts[1], parts[2] if len(parts) > 2 else ""))
+        return values
+
+    # -- serial ports -------------------------------------------------------------------------
+
+    def map_port(self, number, tty_path, restart=True):
+        """Maps COM<number> to `tty_path` and restarts the server (the mapping is read only when
+        the server starts). Pass ``restart=False`` to map several ports with one restart, then
+        call :meth:`restart_server`."""
+        assert_safe_tty_path(tty_path)
+        self.reg_add(PORTS_KEY, "COM%d" % number, str(tty_path))
+        if restart:
+            self.restart_server()
+
+    def unmap_port(self, number, restart=True):
+        self.reg_delete(PORTS_KEY, "COM%d" % number)
+        if restart:
+            self.restart_server()
+
+    def mapped_ports(self):
+        """``{"COM5": "/dev/pts/3", ...}`` from this prefix's mapping."""
+        return {name: data for name, _, data in self.reg_values(PORTS_KEY)}
+
+    def add_serialcomm_value(self, name, data, kind="REG_SZ"):
+        """Adds a raw value under HARDWARE\\DEVICEMAP\\SERIALCOMM. The key is rebuilt when the
+        server starts; a value added while it runs is seen by the next program."""
+        self.reg_add(SERIALCOMM_KEY, name, data, kind)
+
+    def remove_serialcomm_value(self, name):
+        self.reg_delete(SERIALCOMM_KEY, name)
+
+    def serialcomm(self):
+        """``[(name, data)]`` under SERIALCOMM, in registry order."""
+        return [(name, data) for name, _, data in self.reg_values(SERIALCOMM_KEY)]
+
+    # -- programs -----------------------------------------------------------------------------
+
+    def spawn(self, argv, lang=LANG_WESTERN, display=None, extra_env=None, **popen_args):
+        """Starts ``wine64 argv...`` as a child of this process; returns the Popen.
+
+        `argv[0]` is a Windows program installed with :meth:`WineSession.install`. Standard
+        output and error default to pipes.
+        """
+        for mapped in self.mapped_ports().values():
+            assert_safe_tty_path(mapped)
+        popen_args.setdefault("stdout", subprocess.PIPE)
+        popen_args.setdefault("stderr", subprocess.PIPE)
+        popen_args.setdefault("stdin", subprocess.DEVNULL)
+        popen_args.setdefault("cwd", str(pathlib.Path(argv[0]).parent))
+        self.start_server()
+        return subprocess.Popen(
+            as_user([WINE] + [str(a) for a in argv], self.user),
+            env=self.env(lang, display, extra_env),
+            **popen_args,
+        )
+
+    def run(self, argv, lang=LANG_WESTERN, display=None, timeout=60, extra_env=None):
+        """Runs a Windows program to its end; returns a CompletedProcess with text output
+        (UTF-8) and the time it took in ``.elapsed``."""
+        start = time.monotonic()
+        proc = self.spawn(argv, lang=lang, display=display, extra_env=extra_env)
+        try:
+            out, err = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            out, err = proc.communicate()
+            raise HarnessError("%s did not end within %d s" % (argv[0], timeout))
+        result = subprocess.CompletedProcess(
+            argv, proc.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
+        )
+        result.elapsed = time.monotonic() - start
+        return result
+
+    def close(self):
+        """Stops the server and deletes the prefix."""
+        self.stop_server()
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+class WineSession:
+    """One test run's Wine state: a template prefix, its copies and the installed programs.
+
+    Everything lives below one temporary folder owned by the test user, removed by
+    :meth:`close`.
+    """
+
+    def __init__(self, user=USER):
+        self.user = user
+        user_ids(user)
+        check_serial_devices_closed(user)
+        self.root = user_dir("brand-wine-", user)
+        self._template = None
+        self._prefixes = []
+        self._count = 0
+
+    def template(self):
+        """The template prefix, made on first use."""
+        if self._template is None:
+            template = WinePrefix(self.root / "template", self.user)
+            template._tool([WINE, "wineboot", "-u"], timeout=300)
+            template.start_server()
+            settings = [
+                (r"HKCU\Software\Wine\X11 Driver", "Decorated", "N"),
+                (r"HKCU\Software\Wine\X11 Driver", "Managed", "N"),
+            ] + [
+                (r"HKCU\Software\Wine\Fonts\Replacements", face, FONT_REPLACEMENT_TARGET)
+                for face in FONT_REPLACEMENTS
+            ]
+            for key, name, data in settings:
+                template.reg_add(key, name, data)
+            # Copies must see a finished, flushed registry: the server writes it out on exit.
+            template.stop_server()
+            self._template = template
+        return self._template
+
+    def new_prefix(self, name=None):
+        """A fresh copy of the template, with its server running."""
+        template = self.template()
+        self._count += 1
+        path = self.root / (name or "prefix-%d" % self._count)
+        subprocess.run(["cp", "-a", str(template.path), str(path)], check=True)
+        prefix = WinePrefix(path, self.user)
+        prefix.start_server()
+        self._prefixes.append(prefix)
+        return prefix
+
+    def install(self, *files):
+        """Copies programs into a folder the test user owns (a clone of the repository may be
+        unreadable to that user) and returns their new paths (one path for one file)."""
+        target = self.root / "bin"
+        if not target.exists():
+            target.mkdir()
+            chown_to_user(target, self.user)
+        paths = []
+        for f in files:
+            dest = target / pathlib.Path(f).name
+            shutil.copy2(str(f), str(dest))
+            chown_to_user(dest, self.user)
+            paths.append(dest)
+        return paths[0] if len(paths) == 1 else paths
+
+    def close(self):
+        for prefix in self._prefixes:
+            prefix.close()
+        self._prefixes = []
+        if self._template is not None:
+            self._template.stop_server()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def repo_root():
+    return pathlib.Path(__file__).resolve().parents[2]
+
+
+def build_dir(kind="win64"):
+    """The build folder tools/test.sh makes (``build/<kind>``); BRAND_BUILD_<KIND> overrides
+    it, e.g. ``BRAND_BUILD_WIN64=/path``."""
+    override = os.environ.get("BRAND_BUILD_" + kind.upper())
+    return pathlib.Path(override) if override else repo_root() / "build" / kind

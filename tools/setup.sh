@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Prepares a Debian 12 machine (as root) to build and test Brand: compilers, Wine, the display
+# and serial stand-ins, the Chinese locale, and the unprivileged user every Wine run uses.
+# Safe to run again: it only installs or changes what is missing, and prints one line per step.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: must run as root" >&2
+    exit 1
+fi
+
+# libclang-rt-14-dev carries libFuzzer's runtime (libclang_rt.fuzzer-x86_64.a), which is what
+# `clang++ -fsanitize=fuzzer` links; the separate libfuzzer-14-dev is not needed for that.
+# wine32 is left out on purpose: 32-bit programs cannot run on these kernels, and installing it
+# breaks the wine wrapper.
+PACKAGES=(
+    cmake g++ make googletest libgtest-dev
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64
+    wine64 xvfb socat imagemagick xdotool fonts-wqy-zenhei locales
+    python3 python3-pytest python3-pefile
+    clang clang-format libclang-rt-14-dev
+)
+TEST_USER=brandtest
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+    if [ "$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null)" != installed ]; then
+        missing+=("$pkg")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >/dev/null
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+else
+    echo "setup: packages present"
+fi
+
+# The Chinese locale gives Wine's programs the GBK code page (936).
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+    echo "setup: generating zh_CN.UTF-8"
+    if grep -q '^# *zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+        sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    elif ! grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+        echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen
+    fi
+    locale-gen >/dev/null
+else
+    echo "setup: zh_CN.UTF-8 present"
+fi
+
+# Wine maps COM1 to /dev/ttyS0, the machine's console. Every Wine run and fake device is
+# this user's, and this user must not be able to open any /dev/ttyS*.
+if ! id "$TEST_USER" >/dev/null 2>&1; then
+    echo "setup: creating user $TEST_USER"
+    useradd -m -s /bin/bash "$TEST_USER"
+else
+    echo "setup: user $TEST_USER present"
+fi
+for group in dialout tty uucp; do
+    if id -nG "$TEST_USER" | tr ' ' '\n' | grep -qx "$group"; then
+        echo "setup: removing $TEST_USER from group $group"
+        gpasswd -d "$TEST_USER" "$group" >/dev/null
+    fi
+done
+for dev in /dev/ttyS*; do
+    [ -e "$dev" ] || continue
+    if runuser -u "$TEST_USER" -- test -r "$dev" -o -w "$dev" 2>/dev/null; then
+        echo "setup: $dev was open to $TEST_USER; restricting it to root"
+        chmod o-rw "$dev"
+        runuser -u "$TEST_USER" -- test -r "$dev" -o -w "$dev" 2>/dev/null &&
+            { echo "setup: $TEST_USER can still open $dev" >&2; exit 1; }
+    fi
+done
+echo "setup: done"
