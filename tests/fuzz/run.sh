@@ -14,6 +14,12 @@ build="${1:-$root/build/fuzz}"
 seconds="${FUZZ_SECONDS:-30}"
 targets=(fuzz_port_number fuzz_discovery fuzz_frames)
 
+# libFuzzer reads -max_total_time=0 as "no limit": refuse it rather than run for ever.
+if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -eq 0 ]; then
+    echo "run.sh: FUZZ_SECONDS must be a whole number of seconds above 0, not '$seconds'" >&2
+    exit 2
+fi
+
 mkdir -p "$build"
 build="$(cd "$build" && pwd)"
 
