@@ -40,7 +40,6 @@ RT_MANIFEST = 24
 
 WS_POPUP = 0x80000000
 WS_CHILD = 0x40000000
-WS_MINIMIZE = 0x20000000
 WS_VISIBLE = 0x10000000
 WS_CAPTION = 0x00C00000
 WS_BORDER = 0x00800000
@@ -194,8 +193,9 @@ def test_machine_type(exe):
     name, pe = exe
     expected = {"win32": IMAGE_FILE_MACHINE_I386, "win64": IMAGE_FILE_MACHINE_AMD64}[name]
     assert pe.FILE_HEADER.Machine == expected
-    magic = {"win32": pefile.OPTIONAL_HEADER_MAGIC_PE, "win64": pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS}
-    assert pe.OPTIONAL_HEADER.Magic == magic[name]
+    magic = {"win32": pefile.OPTIONAL_HEADER_MAGIC_PE,
+             "win64": pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS}[name]
+    assert pe.OPTIONAL_HEADER.Magic == magic
 
 
 def test_gui_subsystem_loadable_on_xp(exe):
