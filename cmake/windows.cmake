@@ -8,6 +8,14 @@ add_link_options(-Wl,--gc-sections -s -Wl,--major-subsystem-version,5
                  -Wl,--minor-subsystem-version,1)
 add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501)
 
+# What goes into the shipped program is built without exceptions, RTTI or unwind tables (it uses
+# none), without locks around local statics (everything runs on the one UI thread), and with the
+# system C runtime's printf instead of MinGW's own: each of those would bring library code several
+# times the size of the program itself.
+set(BRAND_LEAN_OPTIONS
+    -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics)
+set(BRAND_LEAN_DEFINITIONS __USE_MINGW_ANSI_STDIO=0)
+
 add_library(brand_core STATIC ${BRAND_CORE_SOURCES} serial/serial_win32.cpp)
 target_link_libraries(brand_core PUBLIC advapi32)
 
@@ -31,6 +39,13 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/res/brand.rc)
     res/brand.rc
   )
   target_link_libraries(brand brand_core brand_platform)
+  # windres reads these through the script; CMake would not notice their changes otherwise.
+  set_source_files_properties(res/brand.rc PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_SOURCE_DIR}/res/brand.ico;${CMAKE_SOURCE_DIR}/res/brand.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
+  foreach(target brand brand_core brand_platform)
+    target_compile_options(${target} PRIVATE ${BRAND_LEAN_OPTIONS})
+    target_compile_definitions(${target} PRIVATE ${BRAND_LEAN_DEFINITIONS})
+  endforeach()
 endif()
 
 # Helper programs and Windows-side test programs, each folder with its own list.

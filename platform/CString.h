@@ -1,16 +1,31 @@
 // A byte string in the program's own code page (GBK, code page 936; ASCII is a subset). The
 // window glue converts it with that code page explicitly wherever it reaches a control, so the
 // texts read the same whatever the system's ANSI code page is.
+//
+// It keeps its bytes in a plain heap block rather than a std::string: the standard string's
+// library code would make up most of the shipped executable. An allocation that fails leaves the
+// string empty; nothing here throws.
 #pragma once
 
-#include <string>
+#include <cstddef>
 
 #include "platform/win_types.h"
 
 class CString {
 public:
     CString() = default;
-    CString(const char* text) : m_text(text ? text : "") {}
+    CString(const char* text);
+    CString(const char* text, size_t length);
+    CString(const CString& other) : CString(other.m_data, other.m_length) {}
+    CString(CString&& other) noexcept : m_data(other.m_data), m_length(other.m_length) {
+        other.m_data = nullptr;
+        other.m_length = 0;
+    }
+    CString& operator=(CString other) noexcept {
+        Swap(other);
+        return *this;
+    }
+    ~CString();
 
     // printf-style formatting; replaces the current text.
     void Format(const char* format, ...)
@@ -22,26 +37,27 @@ public:
     BOOL LoadString(UINT id);
 
     BOOL IsEmpty() const {
-        return m_text.empty();
+        return m_length == 0;
     }
     int GetLength() const {
-        return static_cast<int>(m_text.size());
+        return static_cast<int>(m_length);
     }
     // The byte at `index`; 0 at index == GetLength(), as with a terminated C string.
     char GetAt(int index) const {
-        return m_text.c_str()[index];
+        return static_cast<const char*>(*this)[index];
     }
 
     operator const char*() const {
-        return m_text.c_str();
+        return m_data ? m_data : "";
     }
-    bool operator==(const CString& other) const {
-        return m_text == other.m_text;
-    }
+    bool operator==(const CString& other) const;
     bool operator!=(const CString& other) const {
-        return m_text != other.m_text;
+        return !(*this == other);
     }
 
 private:
-    std::string m_text;
+    void Swap(CString& other) noexcept;
+
+    char* m_data = nullptr;  // null for the empty string
+    size_t m_length = 0;
 };

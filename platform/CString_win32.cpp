@@ -10,6 +10,6 @@ BOOL CString::LoadString(UINT id) {
         *this = CString();
         return FALSE;
     }
-    *this = FromWide(std::wstring(resource, static_cast<size_t>(length)).c_str());
+    *this = FromWide(resource, length);
     return TRUE;
 }

@@ -1,11 +1,9 @@
 #include "platform/Controls.h"
 
-#include <vector>
-
 #include "platform/text_win32.h"
 
 int CComboBox::AddString(const char* text) {
-    std::wstring wide = ToWide(text);
+    WideBuffer wide = ToWide(text);
     return static_cast<int>(SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str())));
 }
 
@@ -15,10 +13,11 @@ int CComboBox::GetLBText(int index, CString& text) const {
     if (length == CB_ERR) {
         return CB_ERR;
     }
-    std::vector<wchar_t> wide(static_cast<size_t>(length) + 1, L'\0');
-    if (SendMessage(CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(wide.data())) == CB_ERR) {
+    WideBuffer wide(static_cast<size_t>(length));
+    if (wide.count() < static_cast<size_t>(length) ||
+        SendMessage(CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(wide.data())) == CB_ERR) {
         return CB_ERR;
     }
-    text = FromWide(wide.data());
+    text = FromWide(wide.c_str());
     return text.GetLength();
 }

@@ -1,7 +1,5 @@
 #include "platform/Wnd.h"
 
-#include <vector>
-
 #include "platform/Menu.h"
 #include "platform/text_win32.h"
 
@@ -11,9 +9,9 @@ void CWnd::SetWindowText(const char* text) {
 
 CString CWnd::GetWindowText() const {
     int length = ::GetWindowTextLengthW(m_hWnd);
-    std::vector<wchar_t> text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
-    ::GetWindowTextW(m_hWnd, text.data(), static_cast<int>(text.size()));
-    return FromWide(text.data());
+    WideBuffer text(length > 0 ? static_cast<size_t>(length) : 0);
+    ::GetWindowTextW(m_hWnd, text.data(), static_cast<int>(text.count() + 1));
+    return FromWide(text.c_str());
 }
 
 CMenu CWnd::GetSystemMenu(BOOL revert) const {
