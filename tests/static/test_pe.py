@@ -206,6 +206,20 @@ def test_gui_subsystem_loadable_on_xp(exe):
     assert version <= (5, 1), "subsystem version %d.%d is newer than Windows XP" % version
 
 
+# The shipped program must stay a small download for bench PCs; it was 56 KB when this limit
+# was set, so crossing it means something large (a C++ library part, MinGW's printf) slipped in.
+SIZE_LIMIT = 200 * 1024
+
+
+def test_shipped_program_is_small():
+    path = EXES["win32"]
+    if not path.is_file():
+        pytest.skip("win32 build not found at %s" % path)
+    size = path.stat().st_size
+    print("shipped program: %d bytes" % size)
+    assert size < SIZE_LIMIT, "%s is %d bytes" % (path, size)
+
+
 def imports(pe):
     """[(dll in lower case, function name or #ordinal)] from the normal and delay-load tables."""
     found = []
