@@ -7,7 +7,7 @@ against /dev/ttyS*.
 
 Typical use::
 
-    session = WineSession()                 # one per test run
+    session = shared_session()              # one per test run
     prefix = session.new_prefix()           # a copy of the run's template prefix
     exe = session.install(build_dir / "serial_probe.exe")
     with FakeDevice() as device:            # tools/fake_device.py
@@ -27,6 +27,7 @@ child is seen late), and their ANSI code page follows ``lang``: ``C.UTF-8`` give
 ``zh_CN.UTF-8`` gives 936.
 """
 
+import atexit
 import errno
 import os
 import pathlib
@@ -474,6 +475,20 @@ class WineSession:
         if self._template is not None:
             self._template.stop_server()
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+_shared = None
+
+
+def shared_session():
+    """The test run's one :class:`WineSession`, made on first use and closed when the process
+    exits, so every test module shares one template prefix. Modules take their own prefixes
+    from it with :meth:`WineSession.new_prefix`."""
+    global _shared
+    if _shared is None:
+        _shared = WineSession()
+        atexit.register(_shared.close)
+    return _shared
 
 
 def repo_root():

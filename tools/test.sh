@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native unit tests (ctest) and every test_*.py
+# below tests/ (pytest, under Wine where needed). Run as root from any folder:
+#
+#   bash tools/test.sh
+#
+# The last line it prints is the total over both runners: "N passed, N failed[, N skipped]".
+# Exits non-zero when anything failed, including a build.
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT"
+PYTHON=/usr/bin/python3
+JOBS=${JOBS:-2}
+RESULTS=$(mktemp -d /tmp/brand-results.XXXXXX)
+trap 'rm -rf "$RESULTS"' EXIT
+
+build_failures=0
+
+step() { echo "== $*"; }
+
+bash tools/setup.sh || { echo "0 passed, 1 failed"; exit 1; }
+
+# build NAME [cmake options...]; its log is shown only when it fails.
+build() {
+    local name=$1
+    shift
+    step "build $name"
+    local log="$RESULTS/build-$name.log"
+    if cmake -S "$ROOT" -B "build/$name" -DCMAKE_BUILD_TYPE=Release "$@" >"$log" 2>&1 &&
+        cmake --build "build/$name" -j"$JOBS" >>"$log" 2>&1; then
+        grep -i 'warning' "$log" || true
+    else
+        cat "$log"
+        echo "build $name FAILED"
+        build_failures=$((build_failures + 1))
+    fi
+}
+
+build native
+build win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+build win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+
+step "unit tests (ctest)"
+ctest --test-dir build/native --output-on-failure -j"$JOBS" \
+    --output-junit "$RESULTS/ctest.xml" || true
+
+step "pytest"
+# Wine tests use build/win64; the junit file is what gets counted. Exit code 5 (nothing
+# collected) is not a failure by itself: the count below then shows nothing ran.
+"$PYTHON" -m pytest "$ROOT/tests" -p no:cacheprovider -rfEs \
+    --junitxml="$RESULTS/pytest.xml" || true
+
+"$PYTHON" - "$RESULTS" "$build_failures" <<'EOF'
+import os
+import sys
+import xml.etree.ElementTree as ET
+
+results, build_failures = sys.argv[1], int(sys.argv[2])
+passed, failed, skipped = 0, build_failures, 0
+for name in ("ctest.xml", "pytest.xml"):
+    path = os.path.join(results, name)
+    if not os.path.exists(path) or os.path.getsize(path) == 0:
+        print("%s: no results" % name)
+        failed += 1
+        continue
+    root = ET.parse(path).getroot()
+    for case in root.iter("testcase"):
+        outcome = {child.tag for child in case}
+        if case.get("status") == "fail" or outcome & {"failure", "error"}:
+            failed += 1
+        elif case.get("status") in ("notrun", "disabled") or "skipped" in outcome:
+            skipped += 1
+        else:
+            passed += 1
+line = "%d passed, %d failed" % (passed, failed)
+if skipped:
+    line += ", %d skipped" % skipped
+print(line)
+sys.exit(1 if failed or passed == 0 else 0)
+EOF
