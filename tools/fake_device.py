@@ -198,7 +198,10 @@ class FakeDevice:
     """
 
     def __init__(self, user="brandtest", python="/usr/bin/python3", start_timeout=10.0):
-        command = [python, os.path.abspath(__file__), "--control"]
+        # The source goes on the command line: the test user may not be able to read the
+        # folder this file lives in (a clone in root's home, say).
+        with open(os.path.abspath(__file__)) as f:
+            command = [python, "-c", f.read(), "--control"]
         if os.geteuid() == 0 and user:
             command = ["setpriv", "--reuid=" + user, "--regid=" + user, "--init-groups"] + command
         self._proc = subprocess.Popen(
@@ -315,7 +318,7 @@ class FakeDevice:
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0], prog="fake_device.py")
     parser.add_argument(
         "--control", action="store_true", help="echo raw chunks and take commands on stdin"
     )
