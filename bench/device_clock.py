@@ -1,0 +1,61 @@
+#!/usr/bin/python3
+"""The fake device with a stopwatch: tools/fake_device.py's pty, but every chunk read from the
+line is stamped with CLOCK_MONOTONIC_RAW (the clock Wine's performance counter runs on) the
+moment the read returns, so the arrival of a frame's last byte can be set against timestamps
+taken inside Windows programs.
+
+Prints ``PTY <path>`` and ``READY``, then ``RX <ns> <hex>`` for every chunk. Commands on standard
+input, one a line, each answered ``OK <command>``: ``block`` (suspend the line so a writer's bytes
+stay pending, as a device holding CTS low would), ``unblock``, ``quit``.
+
+Run it as the user that runs Wine: a pty belongs to its creator.
+"""
+
+import os
+import select
+import sys
+import termios
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from fake_device import open_pty  # noqa: E402
+
+
+def main():
+    master, slave, path = open_pty()
+    out = sys.stdout
+
+    def emit(line):
+        out.write(line + "\n")
+        out.flush()
+
+    emit("PTY " + path)
+    emit("READY")
+    stdin = sys.stdin.fileno()
+    while True:
+        ready, _, _ = select.select([master, stdin], [], [])
+        if master in ready:
+            data = os.read(master, 4096)
+            stamp = time.clock_gettime_ns(time.CLOCK_MONOTONIC_RAW)
+            emit("RX %d %s" % (stamp, data.hex()))
+        if stdin in ready:
+            command = sys.stdin.readline()
+            if not command:
+                return 0
+            command = command.strip()
+            # Suspended on the slave side, which is the side a writer fills.
+            if command == "block":
+                termios.tcflow(slave, termios.TCOOFF)
+            elif command == "unblock":
+                termios.tcflow(slave, termios.TCOON)
+            elif command == "quit":
+                emit("OK quit")
+                return 0
+            else:
+                emit("ERROR " + command)
+                continue
+            emit("OK " + command)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,74 @@
+// The start-up baseline: the least a Win32 program must do to show the Brand window with its
+// lists filled. It reads the registered ports the way the program does and fills the three lists
+// and the status field, with a plain dialog procedure and no framework. Close, Esc or the close
+// box end it.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const int kDialog = 200;
+const int kPortList = 1000;
+const int kBrandList = 1004;
+const int kStatus = 1005;
+const int kSetBrand = 1003;
+const int kSetCode = 1006;
+const int kCodeList = 1007;
+
+void FillPorts(HWND list) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    for (DWORD index = 0;; ++index) {
+        char name[100];
+        BYTE data[30] = {};
+        DWORD nameSize = sizeof name;
+        DWORD dataSize = sizeof data;
+        LONG result = RegEnumValueA(key, index, name, &nameSize, nullptr, nullptr, data, &dataSize);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        char digits[3] = {static_cast<char>(data[3]), static_cast<char>(data[4]), 0};
+        char item[16];
+        std::snprintf(item, sizeof item, "COM%d", std::atoi(digits) & 0xFF);
+        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    }
+    RegCloseKey(key);
+}
+
+INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            SetWindowTextA(dialog, "Brand");
+            FillPorts(GetDlgItem(dialog, kPortList));
+            SetDlgItemTextW(dialog, kStatus, L"\x7AEF\x53E3\x5173\x95ED");  // 端口关闭
+            SendDlgItemMessageA(dialog, kBrandList, CB_ADDSTRING, 0,
+                                reinterpret_cast<LPARAM>("VANDREL8"));
+            SendDlgItemMessageA(dialog, kBrandList, CB_SETCURSEL, 0, 0);
+            SendDlgItemMessageA(dialog, kCodeList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("V3"));
+            SendDlgItemMessageA(dialog, kCodeList, CB_SETCURSEL, 0, 0);
+            // No port is chosen at start-up, so there is nothing to send to yet.
+            EnableWindow(GetDlgItem(dialog, kSetBrand), FALSE);
+            EnableWindow(GetDlgItem(dialog, kSetCode), FALSE);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                EndDialog(dialog, LOWORD(wParam));
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(kDialog), nullptr, DialogProc, 0);
+    return 0;
+}

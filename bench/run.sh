@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The benchmark command: the real program under Wine against bare baselines, side by side in one
+# run. Builds the x86_64 program and the benchmark programs, then runs bench/bench.py, which
+# prints a table of medians and ratios and rewrites docs/benchmarks.md. Run as root:
+#
+#   bash bench/run.sh              # REPS=60 presses and starts of each program (about 2 min)
+#   REPS=100 bash bench/run.sh
+#
+# Everything Wine-related runs as the unprivileged user brandtest (see tests/harness/winenv.py).
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT"
+REPS=${REPS:-60}
+BLOCKED_REPS=${BLOCKED_REPS:-5}
+# Build folders of their own, so a benchmark never races a test run's build.
+PROGRAM_BUILD=${BENCH_PROGRAM_BUILD:-build/bench-win64}
+BENCH_BUILD=${BENCH_BUILD:-build/bench-tools}
+TOOLCHAIN="$ROOT/cmake/mingw-x86_64.cmake"
+
+bash tools/setup.sh
+echo "== build"
+cmake -S "$ROOT" -B "$PROGRAM_BUILD" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" >/dev/null
+cmake --build "$PROGRAM_BUILD" -j2 --target brand >/dev/null
+# The benchmark programs as a project of their own: the same sources whether or not the
+# Windows build also lists them.
+cmake -S "$ROOT/bench" -B "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" >/dev/null
+cmake --build "$BENCH_BUILD" -j2 >/dev/null
+
+/usr/bin/python3 "$ROOT/bench/bench.py" "$PROGRAM_BUILD/brand.exe" "$BENCH_BUILD" \
+    --reps "$REPS" --blocked-reps "$BLOCKED_REPS" --out "$ROOT/docs/benchmarks.md"
