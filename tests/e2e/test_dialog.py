@@ -46,6 +46,7 @@ def nothing_arrives(device, seconds=0.5):
 
 def test_startup_and_port_choice(rig, dialog_factory):
     dialog = dialog_factory()
+    print("window shown %.2f s after start" % dialog.startup_seconds)
     state = dialog.state()
     assert state["title"] == "Brand"
     assert state["visible"] == "1"
@@ -117,6 +118,7 @@ def test_set_buttons_send_exactly_their_frame(rig, dialog_factory):
     for button, frame in ((ID_SET_BRAND, brand_frame(brand)), (ID_SET_CODE, CODE_FRAME)):
         device.clear()
         ms = dialog.click(button)
+        print("Set %d on a free line: %.1f ms" % (button, ms))
         assert ms < 900, "a Set press on a free line took %.0f ms" % ms
         assert device.wait_for(len(frame), timeout=3) == frame
         state = dialog.state()
@@ -154,6 +156,7 @@ def test_typed_text_is_never_sent(rig, dialog_factory):
     dialog.cmd("typeedit:%d:QQQQWWWW" % ID_BRAND)
     dialog.cmd("typeedit:%d:XY" % ID_CODE)
     state = dialog.state()
+    print("selection after typing: brand %s, code %s" % (state["brand.sel"], state["code.sel"]))
     assert (state["brand.text"], state["code.text"]) == ("QQQQWWWW", "XY")
     dialog.click(ID_SET_BRAND)
     dialog.click(ID_SET_CODE)
@@ -207,6 +210,7 @@ def test_blocked_device(rig, dialog_factory):
     device.block()
     try:
         seconds = dialog.click(ID_SET_BRAND) / 1000
+        print("Set on a blocked line: %.3f s" % seconds)
         assert 0.9 <= seconds <= 2.0, "a Set press on a blocked line took %.2f s" % seconds
         state = dialog.state()
         assert state["status"] == CLOSED
@@ -305,8 +309,10 @@ def test_closing_ends_the_program_and_releases_the_port(rig, dialog_factory, how
     started = time.monotonic()
     closed = dialog.cmd("close:%s" % how)
     assert closed.get("closed") == "1", closed
-    assert dialog.wait_exit(timeout=2.5) is not None, "the program still runs after close"
-    assert time.monotonic() - started <= 2.5
+    assert dialog.wait_exit(timeout=2.0) is not None, "the program still runs after close"
+    seconds = time.monotonic() - started
+    print("%s: window gone after %s ms, process ended after %.2f s" % (how, closed["ms"], seconds))
+    assert seconds <= 2.0
     # The server keeps a descriptor of an open port too: gone as well.
     deadline = time.monotonic() + 1
     while dialog.held() and time.monotonic() < deadline:
