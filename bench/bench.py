@@ -10,7 +10,9 @@ Three measurements, each on one wineserver, one display and one fake device:
 * Set press to last byte: from the moment the driver sends BM_CLICK to the real program's Set
   button until the 16th byte of the brand frame is read at the device, against
   bench_bare_send.exe making the same Win32 calls with no window (timed from just before its
-  CreateFileA). Presses alternate between the two so drift hits both alike.
+  CreateFileA), and against the Set button of bench_min_dialog.exe, whose handler makes those
+  bare calls (the same click through Wine's button and the same cross-process message, none of
+  the program's own work). Presses rotate among the three so drift hits all alike.
 * Start-up: from spawning ``wine64 PROGRAM`` on the Linux side until a polling driver sees the
   window visible with items in its port list, real program against bench_min_dialog.exe, with
   the server already running. Alternating again.
@@ -41,6 +43,7 @@ PORT = 5
 SET_BRAND = 1003
 PORT_LIST = 1000
 TITLE = "Brand"
+BASELINE_TITLE = "Brand baseline"
 FRAME = b"BRVANDREL8;" + b"\0" * 5
 STATUS_CLOSED = "端口关闭"
 STATUS_OPENED = "端口%d打开" % PORT
@@ -49,6 +52,38 @@ STATUS_OPENED = "端口%d打开" % PORT
 GOAL_SEND_RATIO = 1.2
 GOAL_START_RATIO = 1.2
 GOAL_BLOCKED_MS = 1100.0
+
+
+# Other work on the machine (builds, test runs) shows up as noise in millisecond timings: every
+# process the benchmark times runs at this raised priority. Only root may raise it.
+NICE = -10
+
+
+def raise_priority(pid=0):
+    """Raises every thread of process `pid` (0: this one) to NICE, when we are root."""
+    if os.geteuid() != 0:
+        return
+    tasks = [pid] if pid == 0 else [int(t) for t in os.listdir("/proc/%d/task" % pid)]
+    for task in tasks:
+        try:
+            os.setpriority(os.PRIO_PROCESS, task, NICE)
+        except OSError:
+            pass  # a thread that has just ended
+
+
+def prefix_pids(prefix):
+    """Pids of every process running with `prefix` as its WINEPREFIX: server and services."""
+    wanted = ("WINEPREFIX=%s" % prefix.path).encode()
+    pids = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if wanted in f.read().split(b"\0"):
+                        pids.append(int(entry))
+            except OSError:
+                pass
+    return pids
 
 
 def now_ns():
@@ -110,6 +145,7 @@ class ClockDevice:
     def __init__(self, script):
         self.proc = subprocess.Popen(
             winenv.as_user(["/usr/bin/python3", str(script)]),
+            preexec_fn=raise_priority,
             stdin=subprocess.PIPE,
             stdout=subprocess.PIPE,
             text=True,
@@ -216,6 +252,9 @@ class Bench:
             bench_dir / "bench_min_dialog.exe",
             bench_dir / "bench_driver.exe",
         )
+        for pid in prefix_pids(self.prefix):
+            raise_priority(pid)
+        raise_priority()
         self.driver = LineProcess(self.spawn([self.driver_exe], stdin=subprocess.PIPE), "driver")
 
     @staticmethod
@@ -241,6 +280,7 @@ class Bench:
             stdout=stdout,
             stderr=subprocess.DEVNULL,
             cwd=str(pathlib.Path(argv[0]).parent),
+            preexec_fn=raise_priority,
         )
 
     def close(self):
@@ -276,10 +316,10 @@ class Bench:
 
     # -- start-up -------------------------------------------------------------------------------
 
-    def start_once(self, exe):
-        """Spawns `exe`, returns ms until the driver sees its window ready; leaves it running
-        and returns the process too."""
-        self.driver.write("watch:%s:%d:15000" % (TITLE, PORT_LIST))
+    def start_once(self, exe, title):
+        """Spawns `exe`, returns ms until the driver sees its window `title` ready; leaves it
+        running, the driver working its window, and returns the process too."""
+        self.driver.write("watch:%s:%d:15000" % (title, PORT_LIST))
         if self.driver.readline() != "armed":
             raise BenchError("the driver did not arm")
         spawned = now_ns()
@@ -287,7 +327,8 @@ class Bench:
         seen = int(self.driver.answer()["seen"])
         return (seen - spawned) / 1e6, proc
 
-    def close_program(self, proc):
+    def close_program(self, proc, title=TITLE):
+        self.driver.command("select:" + title)
         if self.driver.command("close").get("closed") != "1":
             raise BenchError("the window did not close")
         try:
@@ -299,27 +340,31 @@ class Bench:
 
     def bench_start(self, reps, warmup=3):
         times = {"brand": [], "min": []}
-        exes = {"brand": self.brand, "min": self.min_dialog}
+        programs = {"brand": (self.brand, TITLE), "min": (self.min_dialog, BASELINE_TITLE)}
         for i in range(warmup + reps):
             order = ("brand", "min") if i % 2 == 0 else ("min", "brand")
             for name in order:
-                ms, proc = self.start_once(exes[name])
-                self.close_program(proc)
+                exe, title = programs[name]
+                ms, proc = self.start_once(exe, title)
+                self.close_program(proc, title)
                 if i >= warmup:
                     times[name].append(ms)
         return times
 
     # -- Set press ------------------------------------------------------------------------------
 
-    def open_real(self):
-        _, proc = self.start_once(self.brand)
+    def open_window(self, exe, title, status=None):
+        """Starts a windowed program and chooses the device's port in it."""
+        _, proc = self.start_once(exe, title)
         self.driver.command("choose:COM%d" % PORT)
-        status = self.driver.command("status").get("status")
-        if status != STATUS_OPENED:
-            raise BenchError("after choosing COM%d the status is %r" % (PORT, status))
+        if status:
+            shown = self.driver.command("status").get("status")
+            if shown != status:
+                raise BenchError("after choosing COM%d the status is %r" % (PORT, shown))
         return proc
 
-    def press_real(self):
+    def press_window(self, title):
+        self.driver.command("select:" + title)
         self.device.clear()
         answer = self.driver.command("press:%d" % SET_BRAND)
         return int(answer["t0"]), int(answer["t1"])
@@ -338,37 +383,51 @@ class Bench:
         return stamp
 
     def bench_send(self, reps, warmup=5):
-        real = self.open_real()
+        real = self.open_window(self.brand, TITLE, STATUS_OPENED)
+        window = self.open_window(self.min_dialog, BASELINE_TITLE)
         bare = LineProcess(self.spawn([self.bare, PORT], stdin=subprocess.PIPE), "bare send")
-        results = {"brand": [], "bare": [], "brand_return": [], "bare_return": []}
+        press = {
+            "brand": lambda: self.press_window(TITLE),
+            "min": lambda: self.press_window(BASELINE_TITLE),
+            "bare": lambda: self.press_bare(bare),
+        }
+        names = list(press)
+        results = {name + suffix: [] for name in names for suffix in ("", "_return")}
+        results["ping"] = []
         try:
             for i in range(warmup + reps):
-                order = ("brand", "bare") if i % 2 == 0 else ("bare", "brand")
-                for name in order:
-                    t0, t1 = self.press_real() if name == "brand" else self.press_bare(bare)
+                for k in range(len(names)):
+                    name = names[(i + k) % len(names)]
+                    t0, t1 = press[name]()
                     arrival = self.frame_arrival()
                     if i >= warmup:
                         results[name].append((arrival - t0) / 1e6)
                         results[name + "_return"].append((t1 - t0) / 1e6)
+                if i >= warmup:
+                    self.driver.command("select:" + TITLE)
+                    answer = self.driver.command("ping:%d" % SET_BRAND)
+                    results["ping"].append((int(answer["t1"]) - int(answer["t0"])) / 1e6)
+            self.driver.command("select:" + TITLE)
             status = self.driver.command("status").get("status")
             if status != STATUS_CLOSED:
                 raise BenchError("after the presses the status is %r" % status)
         finally:
             bare.stop()
+            self.close_program(window, BASELINE_TITLE)
             self.close_program(real)
         return results
 
     # -- blocked device -------------------------------------------------------------------------
 
     def bench_blocked(self, reps):
-        real = self.open_real()
+        real = self.open_window(self.brand, TITLE, STATUS_OPENED)
         bare = LineProcess(self.spawn([self.bare, PORT], stdin=subprocess.PIPE), "bare send")
         results = {"brand": [], "bare": [], "late_bytes": 0}
         try:
             for _ in range(reps):
                 for name in ("brand", "bare"):
                     self.device.command("block")
-                    t0, t1 = self.press_real() if name == "brand" else self.press_bare(bare)
+                    t0, t1 = self.press_window(TITLE) if name == "brand" else self.press_bare(bare)
                     self.device.command("unblock")
                     results[name].append((t1 - t0) / 1e6)
                     # A cancelled write must not go out once the line resumes.
@@ -412,77 +471,62 @@ def machine_note():
 def report(clock_gap, start, send, blocked, reps, blocked_reps, elapsed):
     rows = []
 
-    def row(what, program, baseline, goal_ratio=None, goal_ms=None):
+    def row(what, program, baseline_name="", baseline=None, goal_ratio=None, goal_ms=None):
         pm = median(program)
-        lo, hi = spread(program)
-        line = {
-            "what": what,
-            "program": "%.2f" % pm,
-            "program_spread": "%.2f–%.2f" % (lo, hi),
-            "baseline": "",
-            "ratio": "",
-            "goal": "",
-            "verdict": "",
-        }
+        cells = [what, "%.2f" % pm, "%.2f–%.2f" % spread(program), baseline_name, "", "", "", "", ""]
+        ratio = None
         if baseline is not None:
-            bm = median(baseline)
-            blo, bhi = spread(baseline)
-            line["baseline"] = "%.2f" % bm
-            line["baseline_spread"] = "%.2f–%.2f" % (blo, bhi)
-            ratio = pm / bm
-            line["ratio"] = "%.2f" % ratio
+            ratio = pm / median(baseline)
+            cells[4] = "%.2f" % median(baseline)
+            cells[5] = "%.2f–%.2f" % spread(baseline)
+            cells[6] = "%.2f" % ratio
         if goal_ratio is not None:
-            line["goal"] = "ratio < %.1f" % goal_ratio
-            line["verdict"] = "met" if ratio < goal_ratio else "MISSED"
+            cells[7] = "ratio < %.1f" % goal_ratio
+            cells[8] = "met" if ratio < goal_ratio else "MISSED"
         if goal_ms is not None:
             worst = max(program)
-            line["goal"] = "every press ≤ %d ms" % goal_ms
-            line["verdict"] = "met" if worst <= goal_ms else "MISSED"
-            line["program_spread"] = "max %.2f" % worst
-        rows.append(line)
+            cells[2] = "max %.2f" % worst
+            cells[7] = "every press ≤ %d ms" % goal_ms
+            cells[8] = "met" if worst <= goal_ms else "MISSED"
+        rows.append(cells)
 
-    row("Set press → last byte at device", send["brand"], send["bare"], goal_ratio=GOAL_SEND_RATIO)
-    row("Set press → press returns", send["brand_return"], send["bare_return"])
-    row("start → window visible, lists filled", start["brand"], start["min"],
+    row("Set press → last byte at device", send["brand"], "bare calls", send["bare"],
+        goal_ratio=GOAL_SEND_RATIO)
+    row("Set press → last byte at device", send["brand"], "minimal dialog", send["min"])
+    row("Set press → press returns", send["brand_return"], "bare calls", send["bare_return"])
+    row("Set press → press returns", send["brand_return"], "minimal dialog", send["min_return"])
+    row("driver → dialog message round trip (WM_NULL)", send["ping"])
+    row("start → window visible, lists filled", start["brand"], "minimal dialog", start["min"],
         goal_ratio=GOAL_START_RATIO)
-    row("Set press, blocked device → returns", blocked["brand"], blocked["bare"],
+    row("Set press, blocked device → returns", blocked["brand"], "bare calls", blocked["bare"],
         goal_ms=GOAL_BLOCKED_MS)
 
     table = [
-        "| measurement (median ms) | program | p10–p90 | baseline | p10–p90 | ratio | goal | |",
-        "|---|---:|---|---:|---|---:|---|---|",
-    ]
-    for r in rows:
-        table.append(
-            "| %s | %s | %s | %s | %s | %s | %s | %s |"
-            % (
-                r["what"],
-                r["program"],
-                r["program_spread"],
-                r["baseline"],
-                r.get("baseline_spread", ""),
-                r["ratio"],
-                r["goal"],
-                r["verdict"],
-            )
-        )
+        "| measurement (ms) | program median | p10–p90 | baseline | median | p10–p90 | ratio "
+        "| goal | |",
+        "|---|---:|---|---|---:|---|---:|---|---|",
+    ] + ["| " + " | ".join(cells) + " |" for cells in rows]
     notes = [
-        "- Baselines: `bench_bare_send.exe` (the Win32 calls of one Set press, no window) for the "
-        "presses, `bench_min_dialog.exe` (a plain dialog with the same controls and font, lists "
-        "filled the same way) for the start-up.",
+        "- Baselines: *bare calls* is `bench_bare_send.exe`, the Win32 calls of one Set press "
+        "with no window, timed from just before its CreateFileA; *minimal dialog* is "
+        "`bench_min_dialog.exe`, a plain dialog with the same controls and font whose lists are "
+        "filled the same way and whose Set button makes those bare calls, pressed the same way "
+        "as the program's.",
         "- Repetitions: %d presses and %d starts of each program (after warm-ups), %d blocked "
-        "presses of each; presses and starts alternate between program and baseline."
-        % (reps, reps, blocked_reps),
-        "- Press timings start when the driver sends BM_CLICK (program) or just before "
-        "CreateFileA (baseline) and end when the fake device reads the frame's 16th byte; "
-        "start-up timings start at the Linux spawn of `wine64` with the wineserver running.",
+        "presses of each; presses and starts rotate among the programs so that drift and other "
+        "load hit all alike; timed processes run at nice %d." % (reps, reps, blocked_reps, NICE),
+        "- Press timings start when the driver sends BM_CLICK to the Set button (a message "
+        "from another process, whose round trip is the WM_NULL row) and end when the fake "
+        "device reads the frame's 16th byte, or when the send returns; start-up timings start "
+        "at the Linux spawn of `wine64` with the wineserver running and end when a driver "
+        "polling every millisecond sees the window visible with items in its port list.",
         "- Wine's performance counter matched CLOCK_MONOTONIC_RAW (pipe gap %.3f ms)."
         % clock_gap,
         "- Bytes seen at the device after blocked presses were released: %d (a cancelled write "
         "must send nothing)." % blocked["late_bytes"],
         "- Whole run: %.0f s." % elapsed,
     ]
-    return table, notes, rows
+    return table, notes
 
 
 def main():
@@ -492,10 +536,31 @@ def main():
     parser.add_argument("--reps", type=int, default=60)
     parser.add_argument("--blocked-reps", type=int, default=5)
     parser.add_argument("--out", help="markdown file to write the results to")
+    parser.add_argument(
+        "--only",
+        choices=("send", "start", "blocked"),
+        help="one measurement alone, for profiling (prints raw medians, writes nothing)",
+    )
     args = parser.parse_args()
 
     started = time.monotonic()
     bench = Bench(args)
+    if args.only:
+        try:
+            bench.check_clock()
+            run = {
+                "send": lambda: bench.bench_send(args.reps),
+                "start": lambda: bench.bench_start(args.reps),
+                "blocked": lambda: bench.bench_blocked(args.blocked_reps),
+            }[args.only]
+            for name, values in run().items():
+                if isinstance(values, list):
+                    print("%-14s median %8.3f ms  p10-p90 %.3f-%.3f" % ((name, median(values)) + spread(values)))
+                else:
+                    print("%-14s %s" % (name, values))
+        finally:
+            bench.close()
+        return 0
     try:
         clock_gap = bench.check_clock()
         print("== clock check: performance counter = CLOCK_MONOTONIC_RAW (gap %.3f ms)" % clock_gap)
@@ -509,7 +574,7 @@ def main():
         bench.close()
     elapsed = time.monotonic() - started
 
-    table, notes, rows = report(
+    table, notes = report(
         clock_gap, start, send, blocked, args.reps, args.blocked_reps, elapsed
     )
     print()

@@ -4,11 +4,14 @@
 //
 //   clock                  now=NS
 //   watch:TITLE:ID:MS      prints "armed" at once, then waits (up to MS) for a visible dialog
-//                          titled TITLE whose combo box ID has items: seen=NS count=N hwnd=...
+//                          titled TITLE whose combo box ID has items: seen=NS count=N
+//   select:TITLE           makes the visible dialog titled TITLE the one the commands below
+//                          work (watch does this too)
 //   choose:TEXT            selects the port item TEXT (e.g. COM5) and notifies the dialog, as a
 //                          user's choice does: index=K
 //   press:ID               BM_CLICK on button ID, sent (so it returns when the handler is done):
 //                          t0=NS before the send, t1=NS after it
+//   ping:ID                WM_NULL sent to control ID: t0=NS, t1=NS around the send
 //   status                 status=TEXT of the status field (UTF-8)
 //   close                  WM_CLOSE to the dialog, then waits until the window has gone: closed=1
 //   quit                   ends the driver
@@ -96,6 +99,19 @@ void Watch(const std::vector<std::string>& args) {
     }
 }
 
+void Select(const std::vector<std::string>& args) {
+    if (args.size() < 2) {
+        std::printf("error=usage\n");
+        return;
+    }
+    HWND hwnd = FindWindowW(kDialogClass, Wide(args[1]).c_str());
+    if (!hwnd || !IsWindowVisible(hwnd)) {
+        std::printf("error=no window\n");
+        return;
+    }
+    g_dialog = hwnd;
+}
+
 bool HaveDialog() {
     if (g_dialog && IsWindow(g_dialog)) {
         return true;
@@ -147,6 +163,24 @@ void Press(const std::vector<std::string>& args) {
     }
 }
 
+// The cost of the cross-process message itself, with nothing behind it: part of every press
+// the driver makes, and none of the program's own doing.
+void Ping(const std::vector<std::string>& args) {
+    if (!HaveDialog() || args.size() < 2) {
+        return;
+    }
+    HWND control = GetDlgItem(g_dialog, std::atoi(args[1].c_str()));
+    DWORD_PTR result = 0;
+    long long t0 = NowNs();
+    bool sent = Send(control, WM_NULL, 0, 0, &result);
+    long long t1 = NowNs();
+    Put("t0", t0);
+    Put("t1", t1);
+    if (!sent) {
+        std::printf("error=timeout\n");
+    }
+}
+
 void Status() {
     if (!HaveDialog()) {
         return;
@@ -189,10 +223,14 @@ int wmain() {
             Put("now", NowNs());
         } else if (name == "watch") {
             Watch(args);
+        } else if (name == "select") {
+            Select(args);
         } else if (name == "choose") {
             Choose(args);
         } else if (name == "press") {
             Press(args);
+        } else if (name == "ping") {
+            Ping(args);
         } else if (name == "status") {
             Status();
         } else if (name == "close") {

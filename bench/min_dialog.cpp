@@ -1,11 +1,16 @@
-// The start-up baseline: the least a Win32 program must do to show the Brand window with its
-// lists filled. It reads the registered ports the way the program does and fills the three lists
-// and the status field, with a plain dialog procedure and no framework. Close, Esc or the close
-// box end it.
+// The windowed baseline: the least a Win32 program must do to show the Brand window with its
+// lists filled, and to send the brand frame when its Set button is pressed. It reads the
+// registered ports the way the program does and fills the three lists and the status field,
+// with a plain dialog procedure and no framework; choosing a port enables the Set buttons, and
+// the brand's Set button makes the bare press of press_win32.h on the chosen port, with no
+// status updates. Close, Esc or the close box end it. Its title is "Brand baseline", so that a
+// driver can tell it from the program when both run.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+
+#include "press_win32.h"
 
 namespace {
 
@@ -40,10 +45,28 @@ void FillPorts(HWND list) {
     RegCloseKey(key);
 }
 
+void EnableSetButtons(HWND dialog, BOOL enable) {
+    EnableWindow(GetDlgItem(dialog, kSetBrand), enable);
+    EnableWindow(GetDlgItem(dialog, kSetCode), enable);
+}
+
+void SendBrand(HWND dialog) {
+    HWND list = GetDlgItem(dialog, kPortList);
+    LRESULT index = SendMessageA(list, CB_GETCURSEL, 0, 0);
+    char item[16] = {};
+    if (index == CB_ERR || SendMessageA(list, CB_GETLBTEXTLEN, index, 0) >= 12) {
+        return;
+    }
+    SendMessageA(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(item));
+    char device[32];
+    std::snprintf(device, sizeof device, "\\\\.\\%s", item);
+    PressSetBrand(device);
+}
+
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
-            SetWindowTextA(dialog, "Brand");
+            SetWindowTextA(dialog, "Brand baseline");
             FillPorts(GetDlgItem(dialog, kPortList));
             SetDlgItemTextW(dialog, kStatus, L"\x7AEF\x53E3\x5173\x95ED");  // 端口关闭
             SendDlgItemMessageA(dialog, kBrandList, CB_ADDSTRING, 0,
@@ -52,15 +75,25 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
             SendDlgItemMessageA(dialog, kCodeList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("V3"));
             SendDlgItemMessageA(dialog, kCodeList, CB_SETCURSEL, 0, 0);
             // No port is chosen at start-up, so there is nothing to send to yet.
-            EnableWindow(GetDlgItem(dialog, kSetBrand), FALSE);
-            EnableWindow(GetDlgItem(dialog, kSetCode), FALSE);
+            EnableSetButtons(dialog, FALSE);
             return TRUE;
         case WM_COMMAND:
-            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-                EndDialog(dialog, LOWORD(wParam));
-                return TRUE;
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                case IDCANCEL:
+                    EndDialog(dialog, LOWORD(wParam));
+                    return TRUE;
+                case kPortList:
+                    if (HIWORD(wParam) == CBN_SELCHANGE) {
+                        EnableSetButtons(dialog, TRUE);
+                    }
+                    return TRUE;
+                case kSetBrand:
+                    SendBrand(dialog);
+                    return TRUE;
+                default:
+                    return FALSE;
             }
-            return FALSE;
         default:
             return FALSE;
     }
