@@ -52,7 +52,7 @@ void CVandrelLogic::OpenSelectedPort() {
     }
     ShowStatus(kStatusOpened, number);
     m_portOpen = TRUE;
-    ConfigurePort(m_hComm);
+    ConfigureSerialPort(m_hComm);
 }
 
 void CVandrelLogic::ClosePort() {

@@ -11,7 +11,7 @@ HANDLE OpenPort(BYTE number);
 
 // Timeouts, then line settings, then a purge of both directions. Failures are not fatal: a port
 // that cannot be configured is still written to.
-void ConfigurePort(HANDLE port);
+void ConfigureSerialPort(HANDLE port);
 
 // Writes one frame, waiting at most kWriteWaitMs for the device to take it. A write still
 // pending then is cancelled and its completion awaited, so nothing the system still uses is

@@ -15,7 +15,7 @@ HANDLE OpenPort(BYTE number) {
                        FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-void ConfigurePort(HANDLE port) {
+void ConfigureSerialPort(HANDLE port) {
     COMMTIMEOUTS timeouts = {};
     SetPortTimeouts(timeouts);
     SetCommTimeouts(port, &timeouts);

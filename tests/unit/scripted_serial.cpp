@@ -32,7 +32,7 @@ HANDLE OpenPort(BYTE number) {
     return reinterpret_cast<HANDLE>(nextHandle += 0x10);
 }
 
-void ConfigurePort(HANDLE) {
+void ConfigureSerialPort(HANDLE) {
     SerialScript::Current().calls.push_back("configure");
 }
 

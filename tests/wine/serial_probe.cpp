@@ -3,13 +3,13 @@
 //
 //   list                   PORTS <n> <n> ...        the registered ports, in registry order
 //   open N                 OPEN N ok | OPEN N INVALID_HANDLE_VALUE error=E
-//   configure N            STATE ... / TIMEOUTS ...  what the port holds after ConfigurePort
+//   configure N            STATE ... / TIMEOUTS ...  what the port holds after ConfigureSerialPort
 //   brand N TEXT           WRITE N bytes=16 result=R ms=T   (open, configure, write, release)
 //   code N TEXT            WRITE N bytes=5 result=R ms=T
 //   sleep MS
 //
 // A port that does not open prints NOTOPEN N for configure, brand and code.
-#include "platform/win_types.h"  // lean windows.h: winspool.h would rename ConfigurePort
+#include "platform/win_types.h"  // lean windows.h: winspool.h would rename ConfigureSerialPort
 
 #include <cstdarg>
 #include <cstdio>
@@ -43,7 +43,7 @@ HANDLE OpenConfigured(BYTE n) {
         Emit("NOTOPEN %d error=%lu\n", n, GetLastError());
         return port;
     }
-    ConfigurePort(port);
+    ConfigureSerialPort(port);
     return port;
 }
 
