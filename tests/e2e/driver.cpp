@@ -16,7 +16,7 @@
 //   about                 open the About box by the system command, read it, leave it open
 //   aboutok               press the About box's OK and wait until it has gone
 //   close:ok|esc|cancel|box|wmclose   end the dialog one way; closed=1 when the window went
-//   gui                   GetGuiResources counts of the program's process
+//   gui                   GetGuiResources counts of the program's process, and its windows
 //   rect                  the window's screen rectangle (left, top, right, bottom)
 //   sleep:MS
 //
@@ -411,6 +411,27 @@ void CmdClose(const std::string& how) {
     }
 }
 
+struct WindowCount {
+    DWORD pid;
+    int windows;
+};
+
+BOOL CALLBACK CountChild(HWND, LPARAM count) {
+    ++reinterpret_cast<WindowCount*>(count)->windows;
+    return TRUE;
+}
+
+BOOL CALLBACK CountTopLevel(HWND hwnd, LPARAM count) {
+    WindowCount& counted = *reinterpret_cast<WindowCount*>(count);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == counted.pid) {
+        ++counted.windows;
+        EnumChildWindows(hwnd, CountChild, count);
+    }
+    return TRUE;
+}
+
 void CmdGui() {
     if (!NeedMain()) {
         return;
@@ -425,6 +446,10 @@ void CmdGui() {
     Put("gdi", static_cast<long long>(GetGuiResources(process, GR_GDIOBJECTS)));
     Put("user", static_cast<long long>(GetGuiResources(process, GR_USEROBJECTS)));
     CloseHandle(process);
+    // Wine answers 0 to the above; the windows the process owns are countable everywhere.
+    WindowCount count = {pid, 0};
+    EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&count));
+    Put("windows", count.windows);
 }
 
 void CmdRect() {

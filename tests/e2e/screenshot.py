@@ -7,7 +7,7 @@ the window. Run as root from anywhere, after building build/win64:
 
     /usr/bin/python3 tests/e2e/screenshot.py [--port 3] [--output docs/screenshot.png]
 
-BRAND_BUILD_DIR overrides the build folder, as for the tests.
+BRAND_BUILD_WIN64 or BRAND_BUILD_DIR override the build folder, as for the tests.
 """
 
 import argparse
@@ -19,9 +19,14 @@ import time
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-from conftest import ROOT, driver_exe, program_exe, with_display  # noqa: E402
-import winenv  # noqa: E402
-from fake_device import FakeDevice  # noqa: E402
+from dialog_rig import (  # noqa: E402
+    ROOT,
+    FakeDevice,
+    driver_exe,
+    program_exe,
+    winenv,
+    with_display,
+)
 
 
 def driver_values(output):

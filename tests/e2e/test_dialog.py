@@ -1,7 +1,7 @@
 """The real Brand dialog (x86_64 brand.exe) under Wine on a virtual display, worked from outside
 by brand_driver.exe as a user would work it, with the fake device on the far end of its ports.
 
-Related checks share one program start; fixtures and the rig's ports are in conftest.py.
+Related checks share one program start; the rig and its ports are described in dialog_rig.py.
 """
 
 import os
@@ -10,8 +10,7 @@ import time
 import pefile
 import pytest
 
-import winenv
-from conftest import GOOD_PORT, OTHER_PORT, UNOPENABLE_PORT, program_exe
+from dialog_rig import GOOD_PORT, OTHER_PORT, UNOPENABLE_PORT, program_exe, winenv
 
 ID_CLOSE = 1
 ID_SET_BRAND = 1003
@@ -262,6 +261,7 @@ def test_about_box(rig, dialog_factory):
         # program, and its behaviour below.
         assert about_menu_text() == "关于 Vandrel(&A)..."
 
+    windows_before = int(dialog.cmd("gui")["windows"])
     about = dialog.cmd("about")
     assert "error" not in about, about
     assert about["about.title"] == "关于 Vandrel"
@@ -274,9 +274,11 @@ def test_about_box(rig, dialog_factory):
     notice = [t for t in statics if t.strip() and t != "Vandrel 1.0 版" and t.isprintable()]
     assert len(notice) == 1 and len(notice[0]) >= 4, statics
 
+    assert int(dialog.cmd("gui")["windows"]) > windows_before
     closed = dialog.cmd("aboutok")
     assert closed["ok.text"] == "确定"
     assert closed["gone"] == "1"
+    assert int(dialog.cmd("gui")["windows"]) == windows_before  # nothing of the box is left
 
     # The main window is back to work: a port choice and a Set press.
     device = rig.devices[GOOD_PORT]

@@ -1,0 +1,221 @@
+"""The rig of the end-to-end dialog tests: the real x86_64 brand.exe under Wine on a virtual
+display, worked from outside by brand_driver.exe, with its COM ports mapped to ptys.
+
+The rig (one per module run) is a prefix with these ports:
+
+- COM3 and COM5: a fake device each (tools/fake_device.py);
+- COM4: a tty the test user may not open (a port that cannot be opened);
+- COM1: Wine's own default mapping to the machine's console, which the test user cannot open
+  either (the harness checks that before anything runs); it is never chosen here.
+
+Build folder: see :func:`build_dir`.
+"""
+
+import os
+import pathlib
+import subprocess
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "harness"))
+sys.path.insert(0, str(ROOT / "tools"))
+
+import winenv  # noqa: E402
+from fake_device import FakeDevice  # noqa: E402,F401 (the fixtures and scripts use it)
+
+GOOD_PORT = 3
+OTHER_PORT = 5
+UNOPENABLE_PORT = 4
+
+
+def build_dir():
+    """The x86_64 build: BRAND_BUILD_WIN64 names it (as for the other Wine tests); else
+    BRAND_BUILD_DIR, the folder holding win64/ (as for the static checks) or the build itself;
+    else build/win64."""
+    if os.environ.get("BRAND_BUILD_WIN64"):
+        return winenv.build_dir("win64")
+    override = os.environ.get("BRAND_BUILD_DIR")
+    if override:
+        root = pathlib.Path(override)
+        return root / "win64" if (root / "win64").is_dir() else root
+    return winenv.build_dir("win64")
+
+
+def program_exe():
+    return build_dir() / "brand.exe"
+
+
+def driver_exe():
+    return build_dir() / "tests" / "e2e" / "brand_driver.exe"
+
+
+def with_display(prefix, display):
+    """Gives every Wine process of `prefix` the display, also the harness's own registry and
+    server helpers: whichever process of a fresh server comes first starts Wine's desktop
+    process, and one started without a display leaves every later window without a driver."""
+    plain_env = prefix.env
+
+    def env(lang=winenv.LANG_WESTERN, display_=None, extra=None):
+        return plain_env(lang, display_ or display, extra)
+
+    prefix.env = env
+    return prefix
+
+
+def prefix_processes(prefix):
+    """Pids of every process running with `prefix` as its WINEPREFIX (programs and server)."""
+    wanted = ("WINEPREFIX=%s" % prefix.path).encode()
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                if wanted in f.read().split(b"\0"):
+                    pids.append(int(entry))
+        except OSError:
+            pass
+    return pids
+
+
+def open_ttys(pids, paths):
+    """{pid: [paths]} of the `paths` that any of `pids` holds open."""
+    paths = {str(p) for p in paths}
+    held = {}
+    for pid in pids:
+        fd_dir = "/proc/%d/fd" % pid
+        try:
+            fds = os.listdir(fd_dir)
+        except OSError:
+            continue
+        for fd in fds:
+            try:
+                target = os.readlink(os.path.join(fd_dir, fd))
+            except OSError:
+                continue
+            if target in paths:
+                held.setdefault(pid, []).append(target)
+    return held
+
+
+class Rig:
+    def __init__(self, session, prefix, display, devices, locked, program, driver):
+        self.session = session
+        self.prefix = prefix
+        self.display = display
+        self.devices = devices  # {port number: FakeDevice}
+        self.locked = locked
+        self.program = program
+        self.driver = driver
+
+    def tty_paths(self):
+        return [d.path for d in self.devices.values()] + [self.locked.path]
+
+    def port_items(self):
+        """The port list the program must show: COM<n> per registered port, registry order."""
+        return [data for _, data in self.prefix.serialcomm()]
+
+    def held(self, pid=None):
+        """{pid: [tty]} of the rig's ttys held by the program (`pid`) or any process of the
+        prefix, the wineserver included (it keeps its own descriptor of every open port)."""
+        pids = prefix_processes(self.prefix)
+        if pid is not None:
+            pids = [p for p in pids if p == pid]
+        return open_ttys(pids, self.tty_paths())
+
+    def reset_devices(self):
+        for device in self.devices.values():
+            device.unblock()
+            device.clear()
+
+
+class Dialog:
+    """One run of brand.exe with a driver attached; :meth:`stop` ends whatever still runs."""
+
+    def __init__(self, rig, args=(), lang=winenv.LANG_WESTERN):
+        self.rig = rig
+        rig.reset_devices()
+        # Nothing of an earlier run may still hold a port.
+        assert rig.held() == {}
+        self.started = time.monotonic()
+        self.proc = rig.prefix.spawn(
+            [rig.program] + list(args),
+            lang=lang,
+            display=rig.display,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        self.driver = rig.prefix.spawn(
+            [rig.driver, "serve"],
+            lang=lang,
+            display=rig.display,
+            stdin=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+        )
+
+    def attach(self):
+        """Waits for the window; returns the seconds from the program's start."""
+        waited = self.cmd("wait:15000")
+        assert "error" not in waited, "the Brand window did not appear: %r" % waited
+        return time.monotonic() - self.started
+
+    @property
+    def pid(self):
+        """The program's Linux pid (wine64 execs the program in place)."""
+        return self.proc.pid
+
+    def cmd(self, command):
+        """Runs one driver command; returns its key=value lines as a dict."""
+        self.driver.stdin.write((command + "\n").encode("utf-8"))
+        self.driver.stdin.flush()
+        result = {}
+        while True:
+            line = self.driver.stdout.readline()
+            if not line:
+                raise AssertionError("driver ended during %r: %r" % (command, result))
+            key, _, value = line.decode("utf-8").rstrip("\n").partition("=")
+            if key == "end":
+                return result
+            result[key] = value
+
+    def state(self):
+        return self.cmd("state")
+
+    def choose(self, index):
+        return self.cmd("choose:%d" % index)
+
+    def click(self, control_id):
+        result = self.cmd("click:%d" % control_id)
+        assert "error" not in result, result
+        return float(result["ms"])
+
+    def held(self):
+        return self.rig.held()
+
+    def wait_exit(self, timeout):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stop(self):
+        if self.driver.poll() is None:
+            try:
+                self.driver.stdin.write(b"quit\n")
+                self.driver.stdin.close()
+            except OSError:
+                pass
+            try:
+                self.driver.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.driver.kill()
+                self.driver.wait()
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        # A killed program's port is closed by the server soon after; wait for that so the
+        # next run starts clean.
+        deadline = time.monotonic() + 5
+        while self.rig.held() and time.monotonic() < deadline:
+            time.sleep(0.05)
