@@ -53,6 +53,9 @@ GOAL_SEND_RATIO = 1.2
 GOAL_START_RATIO = 1.2
 GOAL_BLOCKED_MS = 1100.0
 
+# docs/benchmarks.md: everything from this heading on is kept when the results are rewritten.
+ANALYSIS_MARKER = "## Where the time goes"
+
 
 # Other work on the machine (builds, test runs) shows up as noise in millisecond timings: every
 # process the benchmark times runs at this raised priority. Only root may raise it.
@@ -473,7 +476,8 @@ def report(clock_gap, start, send, blocked, reps, blocked_reps, elapsed):
 
     def row(what, program, baseline_name="", baseline=None, goal_ratio=None, goal_ms=None):
         pm = median(program)
-        cells = [what, "%.2f" % pm, "%.2f–%.2f" % spread(program), baseline_name, "", "", "", "", ""]
+        cells = [what, "%.2f" % pm, "%.2f–%.2f" % spread(program), baseline_name]
+        cells += [""] * 5
         ratio = None
         if baseline is not None:
             ratio = pm / median(baseline)
@@ -501,12 +505,21 @@ def report(clock_gap, start, send, blocked, reps, blocked_reps, elapsed):
     row("Set press, blocked device → returns", blocked["brand"], "bare calls", blocked["bare"],
         goal_ms=GOAL_BLOCKED_MS)
 
+    click = median(send["min"]) - median(send["bare"])
+    own = median(send["brand"]) - median(send["min"])
+    breakdown = [
+        "- Where a press's time goes, from the medians: the bare calls %.2f ms; the click "
+        "through Wine (minimal dialog less bare calls: the message from the driver, Wine's "
+        "button handling and repaints) %.2f ms, of which the message round trip is %.2f ms; "
+        "the program's own work (program less minimal dialog) %.2f ms."
+        % (median(send["bare"]), click, median(send["ping"]), own),
+    ]
     table = [
         "| measurement (ms) | program median | p10–p90 | baseline | median | p10–p90 | ratio "
         "| goal | |",
         "|---|---:|---|---|---:|---|---:|---|---|",
     ] + ["| " + " | ".join(cells) + " |" for cells in rows]
-    notes = [
+    notes = breakdown + [
         "- Baselines: *bare calls* is `bench_bare_send.exe`, the Win32 calls of one Set press "
         "with no window, timed from just before its CreateFileA; *minimal dialog* is "
         "`bench_min_dialog.exe`, a plain dialog with the same controls and font whose lists are "
@@ -555,7 +568,11 @@ def main():
             }[args.only]
             for name, values in run().items():
                 if isinstance(values, list):
-                    print("%-14s median %8.3f ms  p10-p90 %.3f-%.3f" % ((name, median(values)) + spread(values)))
+                    low, high = spread(values)
+                    print(
+                        "%-14s median %8.3f ms  p10-p90 %.3f-%.3f"
+                        % (name, median(values), low, high)
+                    )
                 else:
                     print("%-14s %s" % (name, values))
         finally:
@@ -584,6 +601,13 @@ def main():
 
     if args.out:
         today = datetime.date.today().isoformat()
+        out = pathlib.Path(args.out)
+        # The analysis below the marker is written by hand; a new run keeps it.
+        kept = []
+        if out.exists():
+            old = out.read_text(encoding="utf-8")
+            if ANALYSIS_MARKER in old:
+                kept = [old[old.index(ANALYSIS_MARKER) :].rstrip("\n"), ""]
         text = [
             "# Benchmarks",
             "",
@@ -594,8 +618,8 @@ def main():
             "- Machine: %s" % machine_note(),
             "- Wine: %s (x86_64 build of the program)" % wine_version(),
             "",
-        ] + table + [""] + notes + [""]
-        pathlib.Path(args.out).write_text("\n".join(text), encoding="utf-8")
+        ] + table + [""] + notes + [""] + kept
+        out.write_text("\n".join(text), encoding="utf-8")
         print("\n== written to %s" % args.out)
     return 0
 
