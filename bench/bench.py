@@ -236,6 +236,13 @@ class ClockDevice:
 class Bench:
     def __init__(self, args):
         self.args = args
+        try:
+            self._set_up(args)
+        except BaseException:
+            self.close()  # a failed start must not leave a prefix, a server or a display behind
+            raise
+
+    def _set_up(self, args):
         self.session = winenv.WineSession()
         self.display = winenv.Xvfb()
         self.prefix = self.with_display(self.session.new_prefix("bench"), self.display.display)
@@ -287,12 +294,11 @@ class Bench:
         )
 
     def close(self):
-        for part in ("driver",):
+        for part in ("driver", "display", "device"):
             if hasattr(self, part):
                 getattr(self, part).stop()
-        self.display.stop()
-        self.device.stop()
-        self.session.close()
+        if hasattr(self, "session"):
+            self.session.close()
 
     # -- the clock ------------------------------------------------------------------------------
 
@@ -556,6 +562,13 @@ def main():
     )
     args = parser.parse_args()
 
+    needed = [pathlib.Path(args.brand)] + [
+        pathlib.Path(args.bench_dir) / name
+        for name in ("bench_bare_send.exe", "bench_min_dialog.exe", "bench_driver.exe")
+    ]
+    missing = [str(path) for path in needed if not path.is_file()]
+    if missing:
+        raise BenchError("not built: " + ", ".join(missing))
     started = time.monotonic()
     bench = Bench(args)
     if args.only:
