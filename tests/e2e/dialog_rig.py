@@ -52,14 +52,8 @@ def driver_exe():
 
 def with_display(prefix, display):
     """Gives every Wine process of `prefix` the display, also the harness's own registry and
-    server helpers: whichever process of a fresh server comes first starts Wine's desktop
-    process, and one started without a display leaves every later window without a driver."""
-    plain_env = prefix.env
-
-    def env(lang=winenv.LANG_WESTERN, display_=None, extra=None):
-        return plain_env(lang, display_ or display, extra)
-
-    prefix.env = env
+    server helpers (see WinePrefix.display)."""
+    prefix.display = display
     return prefix
 
 

@@ -228,6 +228,10 @@ class WinePrefix:
         self.path = pathlib.Path(path)
         self.user = user
         self._server = None
+        # The display every process of this prefix gets unless told otherwise. The first Wine
+        # process of a fresh server starts Wine's desktop process, and one started without a
+        # display (a registry edit, say) leaves every later window of the prefix without one.
+        self.display = None
 
     # -- environment and commands ------------------------------------------------------------
 
@@ -245,6 +249,7 @@ class WinePrefix:
             "LANG": lang,
             "LC_ALL": lang,
         }
+        display = display or self.display
         if display:
             env["DISPLAY"] = display
         if extra:
