@@ -3,7 +3,13 @@
 #include "platform/WinApp.h"
 
 INT_PTR CDialog::DoModal() {
+    // Without a parent of its own, a dialog belongs to the application's main window (when that
+    // exists and is another window), so that a box opened from the main window is modal to it.
     HWND parent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
+    CWinApp* app = AfxGetApp();
+    if (!parent && app && app->m_pMainWnd && app->m_pMainWnd != this) {
+        parent = app->m_pMainWnd->m_hWnd;
+    }
     return ::DialogBoxParamW(AfxFindResourceHandle(), MAKEINTRESOURCEW(m_templateId), parent,
                              DialogProc, reinterpret_cast<LPARAM>(this));
 }

@@ -35,7 +35,9 @@ void DDX_Text(CDataExchange* pDX, int id, CString& value) {
     field.m_hWnd = pDX->m_pDlgWnd->GetDlgItem(id);
     if (pDX->m_bSaveAndValidate) {
         value = field.GetWindowText();
-    } else {
+    } else if (field.GetWindowText() != value) {
+        // Most exchanges show the text the field already has; setting it again would make the
+        // control lay it out and repaint for nothing, in the middle of a Set press.
         field.SetWindowText(value);
     }
 }

@@ -288,10 +288,6 @@ def test_about_box(rig, dialog_factory):
     assert device.wait_for(len(CODE_FRAME), timeout=3) == CODE_FRAME
 
 
-@pytest.mark.xfail(
-    strict=True,
-    reason="the About box has no owner: the main window stays usable while it is open",
-)
 def test_about_box_is_modal_to_the_main_window(rig, dialog_factory):
     dialog = dialog_factory()
     about = dialog.cmd("about")
