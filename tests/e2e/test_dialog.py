@@ -7,7 +7,6 @@ Related checks share one program start; the rig and its ports are described in d
 import os
 import time
 
-import pefile
 import pytest
 
 from dialog_rig import GOOD_PORT, OTHER_PORT, UNOPENABLE_PORT, program_exe, winenv
@@ -228,38 +227,28 @@ def test_blocked_device(rig, dialog_factory):
     assert device.wait_for(len(CODE_FRAME) + 16, timeout=3) == CODE_FRAME + brand_frame(brand)
 
 
-def about_menu_text():
-    """String 101 of the program: the About item's text in the system menu."""
-    pe = pefile.PE(str(program_exe()), fast_load=True)
-    pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
-    string_type = pefile.RESOURCE_TYPE["RT_STRING"]
-    strings = next(e for e in pe.DIRECTORY_ENTRY_RESOURCE.entries if e.id == string_type)
-    # Strings live in blocks of 16; block b holds ids 16 * (b - 1) to 16 * b - 1.
-    block = next(e for e in strings.directory.entries if e.id == 101 // 16 + 1)
-    data = block.directory.entries[0].data.struct
-    raw = pe.get_data(data.OffsetToData, data.Size)
-    pos = 0
-    for index in range(16):
-        length = int.from_bytes(raw[pos : pos + 2], "little")
-        text = raw[pos + 2 : pos + 2 + 2 * length].decode("utf-16-le")
-        if index == 101 % 16:
-            return text
-        pos += 2 + 2 * length
-    return None
+def system_menu(rig):
+    """The program's system menu, read inside the program by menu_probe's hook (another process
+    cannot read it under Wine)."""
+    e2e = program_exe().parent / "tests" / "e2e"
+    probe, _ = rig.session.install(e2e / "menu_probe.exe", e2e / "menu_hook.dll")
+    result = rig.prefix.run([probe], timeout=30)
+    values = dict(line.partition("=")[::2] for line in result.stdout.splitlines())
+    assert "error" not in values and values.get("sysmenu.available") == "1", result.stdout
+    return [
+        (int(values["sysmenu.item%d.id" % i]), values["sysmenu.item%d.separator" % i] == "1",
+         values["sysmenu.item%d.text" % i])
+        for i in range(int(values["sysmenu.count"]))
+    ]
 
 
 def test_about_box(rig, dialog_factory):
     dialog = dialog_factory()
-    menu = dialog.cmd("sysmenu")
-    if menu["sysmenu.available"] == "1":
-        count = int(menu["sysmenu.count"])
-        assert menu["sysmenu.item%d.id" % (count - 1)] == str(0x0010)
-        assert menu["sysmenu.item%d.text" % (count - 1)] == "关于 Vandrel(&A)..."
-        assert menu["sysmenu.item%d.id" % (count - 2)] == "0"  # the separator
-    else:
-        # Another process cannot read the system menu under Wine: check its text in the
-        # program, and its behaviour below.
-        assert about_menu_text() == "关于 Vandrel(&A)..."
+    menu = system_menu(rig)
+    # The window's own items (restore, move, ..., close) come first, then ours.
+    assert len(menu) > 2, menu
+    assert menu[-2][1], "no separator before the About item: %r" % menu
+    assert menu[-1] == (0x0010, False, "关于 Vandrel(&A)..."), menu
 
     windows_before = int(dialog.cmd("gui")["windows"])
     about = dialog.cmd("about")
