@@ -1,0 +1,193 @@
+"""The rig of the fault, bad-input and soak tests: the real x86_64 brand.exe under Wine on a
+virtual display, worked by brand_driver.exe (see tests/e2e/dialog_rig.py), with ports that
+misbehave on purpose.
+
+The device rig (one per run) is a prefix with these ports:
+
+- COM3 and COM5: a fake device each (tools/fake_device.py);
+- COM4: a tty the test user may not open;
+- COM1: Wine's own mapping to the machine's console, which the test user cannot open; never
+  chosen here.
+
+A COM port of a running prefix is the symlink dosdevices/comN, which the server makes from the
+registry mapping when it starts and which every open follows afresh. Pointing that link somewhere
+else, or removing it, changes what the next open finds without restarting the server (a restart
+would end the program under test).
+"""
+
+import os
+import pathlib
+import re
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+
+from dialog_rig import (  # noqa: E402
+    Dialog,
+    FakeDevice,
+    Rig,
+    build_dir,
+    driver_exe,
+    prefix_processes,
+    program_exe,
+    winenv,
+    with_display,
+)
+
+GOOD_PORT = 3
+OTHER_PORT = 5
+UNOPENABLE_PORT = 4
+
+ID_CLOSE = 1
+ID_SET_BRAND = 1003
+ID_BRAND = 1004
+ID_SET_CODE = 1006
+ID_CODE = 1007
+
+CLOSED = "端口关闭"
+OPENED = "端口%d打开"
+OPEN_FAILED = "打开端口%d失败！"
+
+CODE_FRAME = bytes.fromhex("44 54 56 33 3b")
+
+# Any terminal a process of the prefix may hold: a port is one of these, also after its node
+# has gone (the link then reads "/dev/pts/7 (deleted)").
+_TTY = re.compile(r"^/dev/(pts/\d+|tty\S*)( \(deleted\))?$")
+
+
+def brand_frame(brand):
+    # "BR", the 8 brand bytes, ";" and five zero filler bytes.
+    return b"BR" + brand.encode("ascii") + b";" + b"\0" * 5
+
+
+def probe_exe():
+    return build_dir() / "tests" / "wine" / "serial_probe.exe"
+
+
+def fd_targets(pid):
+    """{fd: link target} of a process; empty when it has gone."""
+    fd_dir = "/proc/%d/fd" % pid
+    targets = {}
+    try:
+        fds = os.listdir(fd_dir)
+    except OSError:
+        return targets
+    for fd in fds:
+        try:
+            targets[fd] = os.readlink(os.path.join(fd_dir, fd))
+        except OSError:
+            pass
+    return targets
+
+
+def fd_count(pid):
+    return len(fd_targets(pid))
+
+
+class FaultRig(Rig):
+    """The e2e rig, with ports that can be pointed elsewhere or taken away while it runs."""
+
+    def __init__(self, *args, probe):
+        super().__init__(*args)
+        self.probe = probe
+
+    def held(self, pid=None):
+        """{pid: [tty]} of every terminal held by a process of the prefix (the program and the
+        server, which keeps its own descriptor of each open port), including one whose node has
+        been removed; `pid` narrows it to one process."""
+        held = {}
+        for p in prefix_processes(self.prefix):
+            if pid is not None and p != pid:
+                continue
+            ttys = [t for t in fd_targets(p).values() if _TTY.match(t)]
+            if ttys:
+                held[p] = ttys
+        return held
+
+    def wait_released(self, timeout=1.0):
+        """held() once it is empty, or after `timeout`: the server lets go of a dead process's
+        ports a moment after the process has ended."""
+        deadline = time.monotonic() + timeout
+        while self.held() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return self.held()
+
+    def link(self, number):
+        return self.prefix.path / "dosdevices" / ("com%d" % number)
+
+    def point(self, number, target):
+        """COMn now leads to `target` (a tty, or any path) for every later open."""
+        winenv.assert_safe_tty_path(target)
+        link = self.link(number)
+        link.unlink(missing_ok=True)
+        os.symlink(str(target), str(link))
+
+    def take_away(self, number):
+        """COMn has no mapping any more (the link is gone)."""
+        self.link(number).unlink(missing_ok=True)
+
+    def new_device(self, number):
+        """Replaces the device behind COMn with a fresh one (after the old one went away)."""
+        old = self.devices.get(number)
+        device = FakeDevice()
+        self.point(number, device.path)
+        self.devices[number] = device
+        if old is not None:
+            old.stop()
+        return device
+
+    def opens(self, number):
+        """Whether CreateFile on COMn succeeds right now, asked of Wine by another program: what
+        the dialog's status must then report."""
+        out = self.prefix.run([self.probe, "open", str(number)], timeout=30).stdout
+        if "OPEN %d ok" % number in out:
+            return True
+        assert "OPEN %d INVALID_HANDLE_VALUE" % number in out, out
+        return False
+
+    def server_pids(self):
+        pids = []
+        for pid in prefix_processes(self.prefix):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as f:
+                    argv0 = f.read().split(b"\0")[0]
+            except OSError:
+                continue
+            if argv0.endswith(b"wineserver"):
+                pids.append(pid)
+        return pids
+
+    def port_index(self, number):
+        return self.port_items().index("COM%d" % number)
+
+
+def expect_end(dialog, status, enabled):
+    """The end of every case: the program answers, shows `status`, has its Set buttons as
+    `enabled` says, and no process of the prefix holds a terminal."""
+    state = dialog.state()
+    assert "error" not in state, state
+    assert state["title"] == "Brand"
+    assert state["status"] == status
+    want = "1" if enabled else "0"
+    assert (state["setbrand.enabled"], state["setcode.enabled"]) == (want, want), state
+    assert dialog.rig.held() == {}
+    return state
+
+
+def nothing_arrives(device, seconds=0.5):
+    time.sleep(seconds)
+    return device.received()
+
+
+def close_and_wait(dialog, how="ok", limit=2.0):
+    """Closes the dialog; returns the seconds until the process ended (asserting `limit`)."""
+    started = time.monotonic()
+    closed = dialog.cmd("close:%s" % how)
+    assert closed.get("closed") == "1", closed
+    code = dialog.wait_exit(timeout=limit + 3)
+    seconds = time.monotonic() - started
+    assert code is not None, "the program still runs %.1f s after close" % seconds
+    assert seconds <= limit, "the program ended %.2f s after close" % seconds
+    return seconds
