@@ -148,14 +148,14 @@ class FaultRig(Rig):
         return False
 
     def server_pids(self):
+        """Pids of the prefix's wineserver (wineserver64 behind Debian's wrapper script)."""
         pids = []
         for pid in prefix_processes(self.prefix):
             try:
-                with open("/proc/%d/cmdline" % pid, "rb") as f:
-                    argv0 = f.read().split(b"\0")[0]
+                exe = os.readlink("/proc/%d/exe" % pid)
             except OSError:
                 continue
-            if argv0.endswith(b"wineserver"):
+            if os.path.basename(exe).startswith("wineserver"):
                 pids.append(pid)
         return pids
 
