@@ -74,7 +74,8 @@ def prefix_processes(prefix):
 
 
 def open_ttys(pids, paths):
-    """{pid: [paths]} of the `paths` that any of `pids` holds open."""
+    """{pid: [paths]} of the `paths` that any of `pids` holds open, also once a path's node has
+    been removed (a pty whose far end closed): the link then reads "PATH (deleted)"."""
     paths = {str(p) for p in paths}
     held = {}
     for pid in pids:
@@ -88,7 +89,7 @@ def open_ttys(pids, paths):
                 target = os.readlink(os.path.join(fd_dir, fd))
             except OSError:
                 continue
-            if target in paths:
+            if target in paths or target.removesuffix(" (deleted)") in paths:
                 held.setdefault(pid, []).append(target)
     return held
 
