@@ -111,10 +111,8 @@ def main():
     session = winenv.WineSession()
     try:
         with FakeDevice() as device:
-            prefix = session.new_prefix("run")
+            prefix = session.new_prefix("run", display if interactive else xvfb.display)
             prefix.port = args.port
-            # Before anything else of the prefix runs: its first process starts Wine's desktop.
-            prefix.display = display if interactive else xvfb.display
             prefix.map_port(args.port, device.path)
             print("== fake device on %s, mapped as COM%d" % (device.path, args.port))
             exe, driver = session.install(BUILD / "brand.exe",

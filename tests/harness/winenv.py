@@ -317,11 +317,20 @@ class WinePrefix:
 
     # -- registry -----------------------------------------------------------------------------
 
+    def _reg(self, args):
+        # Right after a server start, reg has been seen to fail once in a while (exit 1, nothing
+        # on stderr) on a busy machine; the same edit a moment later succeeds.
+        for attempt in range(3):
+            result = self._tool([WINE, "reg"] + args, check=attempt == 2)
+            if result.returncode == 0:
+                return result
+            time.sleep(0.5)
+
     def reg_add(self, key, name, data, kind="REG_SZ"):
-        self._tool([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"])
+        self._reg(["add", key, "/v", name, "/t", kind, "/d", data, "/f"])
 
     def reg_delete(self, key, name):
-        self._tool([WINE, "reg", "delete", key, "/v", name, "/f"])
+        self._reg(["delete", key, "/v", name, "/f"])
 
     def reg_values(self, key):
         """``[(name, type, data)]`` of `key`, in the registry's own order."""
@@ -447,13 +456,16 @@ class WineSession:
             self._template = template
         return self._template
 
-    def new_prefix(self, name=None):
-        """A fresh copy of the template, with its server running."""
+    def new_prefix(self, name=None, display=None):
+        """A fresh copy of the template, with its server running. Give the `display` its
+        windows will use here (see WinePrefix.display): the server's first programs start Wine's
+        desktop process, which keeps the display it was started with."""
         template = self.template()
         self._count += 1
         path = self.root / (name or "prefix-%d" % self._count)
         subprocess.run(["cp", "-a", str(template.path), str(path)], check=True)
         prefix = WinePrefix(path, self.user)
+        prefix.display = display
         prefix.start_server()
         self._prefixes.append(prefix)
         return prefix
