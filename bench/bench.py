@@ -74,21 +74,6 @@ def raise_priority(pid=0):
             pass  # a thread that has just ended
 
 
-def prefix_pids(prefix):
-    """Pids of every process running with `prefix` as its WINEPREFIX: server and services."""
-    wanted = ("WINEPREFIX=%s" % prefix.path).encode()
-    pids = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open("/proc/%s/environ" % entry, "rb") as f:
-                    if wanted in f.read().split(b"\0"):
-                        pids.append(int(entry))
-            except OSError:
-                pass
-    return pids
-
-
 def now_ns():
     return time.clock_gettime_ns(time.CLOCK_MONOTONIC_RAW)
 
@@ -262,7 +247,7 @@ class Bench:
             bench_dir / "bench_min_dialog.exe",
             bench_dir / "bench_driver.exe",
         )
-        for pid in prefix_pids(self.prefix):
+        for pid in self.prefix.processes():
             raise_priority(pid)
         raise_priority()
         self.driver = LineProcess(self.spawn([self.driver_exe], stdin=subprocess.PIPE), "driver")

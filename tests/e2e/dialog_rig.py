@@ -28,6 +28,24 @@ GOOD_PORT = 3
 OTHER_PORT = 5
 UNOPENABLE_PORT = 4
 
+# Control ids of the main dialog.
+ID_CLOSE = 1
+ID_SET_BRAND = 1003
+ID_BRAND = 1004
+ID_SET_CODE = 1006
+ID_CODE = 1007
+
+CLOSED = "端口关闭"
+OPENED = "端口%d打开"
+OPEN_FAILED = "打开端口%d失败！"
+
+CODE_FRAME = bytes.fromhex("44 54 56 33 3b")
+
+
+def brand_frame(brand):
+    """The brand frame of an 8-byte brand: "BR", the brand, ";" and five zero filler bytes."""
+    return b"BR" + brand.encode("ascii") + b";" + b"\0" * 5
+
 
 def build_dir():
     """The x86_64 build: BRAND_BUILD_WIN64 names it (as for the other Wine tests); else
@@ -55,22 +73,6 @@ def with_display(prefix, display):
     server helpers (see WinePrefix.display)."""
     prefix.display = display
     return prefix
-
-
-def prefix_processes(prefix):
-    """Pids of every process running with `prefix` as its WINEPREFIX (programs and server)."""
-    wanted = ("WINEPREFIX=%s" % prefix.path).encode()
-    pids = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                if wanted in f.read().split(b"\0"):
-                    pids.append(int(entry))
-        except OSError:
-            pass
-    return pids
 
 
 def open_ttys(pids, paths):
@@ -114,7 +116,7 @@ class Rig:
     def held(self, pid=None):
         """{pid: [tty]} of the rig's ttys held by the program (`pid`) or any process of the
         prefix, the wineserver included (it keeps its own descriptor of every open port)."""
-        pids = prefix_processes(self.prefix)
+        pids = self.prefix.processes()
         if pid is not None:
             pids = [p for p in pids if p == pid]
         return open_ttys(pids, self.tty_paths())

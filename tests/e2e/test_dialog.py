@@ -9,24 +9,24 @@ import time
 
 import pytest
 
-from dialog_rig import GOOD_PORT, OTHER_PORT, UNOPENABLE_PORT, program_exe, winenv
+from dialog_rig import (
+    CLOSED,
+    CODE_FRAME,
+    GOOD_PORT,
+    ID_BRAND,
+    ID_CLOSE,
+    ID_CODE,
+    ID_SET_BRAND,
+    ID_SET_CODE,
+    OPEN_FAILED,
+    OPENED,
+    OTHER_PORT,
+    UNOPENABLE_PORT,
+    brand_frame,
+    program_exe,
+    winenv,
+)
 
-ID_CLOSE = 1
-ID_SET_BRAND = 1003
-ID_BRAND = 1004
-ID_SET_CODE = 1006
-ID_CODE = 1007
-
-CLOSED = "端口关闭"
-OPENED = "端口%d打开"
-OPEN_FAILED = "打开端口%d失败！"
-
-CODE_FRAME = bytes.fromhex("44 54 56 33 3b")
-
-
-def brand_frame(brand):
-    # "BR", the 8 brand bytes, ";" and five zero filler bytes.
-    return b"BR" + brand.encode("ascii") + b";" + b"\0" * 5
 
 
 def port_index(rig, number):

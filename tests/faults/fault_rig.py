@@ -24,42 +24,34 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
-from dialog_rig import (  # noqa: E402
+# The dialog's ids, texts and frames, and the e2e rig's ports, re-exported to the fault tests.
+from dialog_rig import (  # noqa: E402,F401
+    CLOSED,
+    CODE_FRAME,
+    ID_BRAND,
+    ID_CLOSE,
+    ID_CODE,
+    ID_SET_BRAND,
+    ID_SET_CODE,
+    OPEN_FAILED,
+    OPENED,
+    GOOD_PORT,
+    OTHER_PORT,
+    UNOPENABLE_PORT,
+    brand_frame,
     Dialog,
     FakeDevice,
     Rig,
     build_dir,
     driver_exe,
-    prefix_processes,
     program_exe,
     winenv,
     with_display,
 )
 
-GOOD_PORT = 3
-OTHER_PORT = 5
-UNOPENABLE_PORT = 4
-
-ID_CLOSE = 1
-ID_SET_BRAND = 1003
-ID_BRAND = 1004
-ID_SET_CODE = 1006
-ID_CODE = 1007
-
-CLOSED = "端口关闭"
-OPENED = "端口%d打开"
-OPEN_FAILED = "打开端口%d失败！"
-
-CODE_FRAME = bytes.fromhex("44 54 56 33 3b")
-
 # Any terminal a process of the prefix may hold: a port is one of these, also after its node
 # has gone (the link then reads "/dev/pts/7 (deleted)").
 _TTY = re.compile(r"^/dev/(pts/\d+|tty\S*)( \(deleted\))?$")
-
-
-def brand_frame(brand):
-    # "BR", the 8 brand bytes, ";" and five zero filler bytes.
-    return b"BR" + brand.encode("ascii") + b";" + b"\0" * 5
 
 
 def probe_exe():
@@ -98,7 +90,7 @@ class FaultRig(Rig):
         server, which keeps its own descriptor of each open port), including one whose node has
         been removed; `pid` narrows it to one process."""
         held = {}
-        for p in prefix_processes(self.prefix):
+        for p in self.prefix.processes():
             if pid is not None and p != pid:
                 continue
             ttys = [t for t in fd_targets(p).values() if _TTY.match(t)]
@@ -150,7 +142,7 @@ class FaultRig(Rig):
     def server_pids(self):
         """Pids of the prefix's wineserver (wineserver64 behind Debian's wrapper script)."""
         pids = []
-        for pid in prefix_processes(self.prefix):
+        for pid in self.prefix.processes():
             try:
                 exe = os.readlink("/proc/%d/exe" % pid)
             except OSError:

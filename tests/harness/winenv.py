@@ -414,6 +414,22 @@ class WinePrefix:
         result.elapsed = time.monotonic() - start
         return result
 
+    def processes(self):
+        """Pids of every process running with this prefix as its WINEPREFIX: programs, the
+        server and Wine's services."""
+        wanted = ("WINEPREFIX=%s" % self.path).encode()
+        pids = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if wanted in f.read().split(b"\0"):
+                        pids.append(int(entry))
+            except OSError:
+                pass  # ended meanwhile, or another user's
+        return pids
+
     def close(self):
         """Stops the server and deletes the prefix."""
         self.stop_server()
