@@ -49,9 +49,14 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     const AFX_MSGMAP_ENTRY* entry = FindMessageEntry(message, code, id);
     if (entry) {
+        // A handler may run a modal loop (the About box) in which this dialog handles other
+        // messages; each dispatch keeps its own answer to "pass it on?".
+        bool outer = m_defaultRequested;
         m_defaultRequested = false;
         LRESULT result = entry->pfn(this, wParam, lParam);
-        if (m_defaultRequested) {
+        bool passOn = m_defaultRequested;
+        m_defaultRequested = outer;
+        if (passOn) {
             return FALSE;
         }
         if (message == WM_QUERYDRAGICON) {
