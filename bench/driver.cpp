@@ -143,18 +143,17 @@ void Choose(const std::vector<std::string>& args) {
     }
 }
 
-void Press(const std::vector<std::string>& args) {
-    if (!HaveDialog() || args.size() < 2) {
-        return;
-    }
-    HWND button = GetDlgItem(g_dialog, std::atoi(args[1].c_str()));
-    if (!button) {
+// Sends `message` to the dialog's control named by args[1] and prints when the send began and
+// when it returned.
+void TimedSend(const std::vector<std::string>& args, UINT message) {
+    HWND control = GetDlgItem(g_dialog, std::atoi(args[1].c_str()));
+    if (!control) {
         std::printf("error=no control\n");
         return;
     }
     DWORD_PTR result = 0;
     long long t0 = NowNs();
-    bool sent = Send(button, BM_CLICK, 0, 0, &result);
+    bool sent = Send(control, message, 0, 0, &result);
     long long t1 = NowNs();
     Put("t0", t0);
     Put("t1", t1);
@@ -163,22 +162,20 @@ void Press(const std::vector<std::string>& args) {
     }
 }
 
+void Press(const std::vector<std::string>& args) {
+    if (!HaveDialog() || args.size() < 2) {
+        return;
+    }
+    TimedSend(args, BM_CLICK);
+}
+
 // The cost of the cross-process message itself, with nothing behind it: part of every press
 // the driver makes, and none of the program's own doing.
 void Ping(const std::vector<std::string>& args) {
     if (!HaveDialog() || args.size() < 2) {
         return;
     }
-    HWND control = GetDlgItem(g_dialog, std::atoi(args[1].c_str()));
-    DWORD_PTR result = 0;
-    long long t0 = NowNs();
-    bool sent = Send(control, WM_NULL, 0, 0, &result);
-    long long t1 = NowNs();
-    Put("t0", t0);
-    Put("t1", t1);
-    if (!sent) {
-        std::printf("error=timeout\n");
-    }
+    TimedSend(args, WM_NULL);
 }
 
 void Status() {

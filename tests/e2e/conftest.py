@@ -6,7 +6,7 @@ from dialog_rig import (
     GOOD_PORT,
     OTHER_PORT,
     UNOPENABLE_PORT,
-    Dialog,
+    started_dialogs,
     FakeDevice,
     Rig,
     driver_exe,
@@ -44,14 +44,5 @@ def rig():
 @pytest.fixture
 def dialog_factory(rig):
     """Starts dialogs (``dialog_factory(args=..., lang=...)``) and ends whatever is left."""
-    started = []
-
-    def start(args=(), lang=winenv.LANG_WESTERN):
-        dialog = Dialog(rig, args, lang)
-        started.append(dialog)
-        dialog.startup_seconds = dialog.attach()
-        return dialog
-
-    yield start
-    for dialog in started:
-        dialog.stop()
+    with started_dialogs(rig) as start:
+        yield start

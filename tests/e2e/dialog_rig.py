@@ -11,6 +11,7 @@ The rig (one per module run) is a prefix with these ports:
 Build folder: see :func:`build_dir`.
 """
 
+import contextlib
 import os
 import pathlib
 import subprocess
@@ -216,3 +217,22 @@ class Dialog:
         deadline = time.monotonic() + 5
         while self.rig.held() and time.monotonic() < deadline:
             time.sleep(0.05)
+
+
+@contextlib.contextmanager
+def started_dialogs(rig):
+    """Gives a function that starts dialogs on `rig` (``start(args=(), lang=...)``) and ends
+    every dialog it started when the block is left."""
+    started = []
+
+    def start(args=(), lang=winenv.LANG_WESTERN):
+        dialog = Dialog(rig, args, lang)
+        started.append(dialog)
+        dialog.startup_seconds = dialog.attach()
+        return dialog
+
+    try:
+        yield start
+    finally:
+        for dialog in started:
+            dialog.stop()

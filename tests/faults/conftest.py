@@ -6,7 +6,7 @@ from fault_rig import (
     GOOD_PORT,
     OTHER_PORT,
     UNOPENABLE_PORT,
-    Dialog,
+    started_dialogs,
     FakeDevice,
     FaultRig,
     driver_exe,
@@ -59,14 +59,5 @@ def dialogs(frig):
     for number, device in frig.devices.items():
         frig.point(number, device.path)
     frig.point(UNOPENABLE_PORT, frig.locked.path)
-    started = []
-
-    def start(args=()):
-        dialog = Dialog(frig, args)
-        started.append(dialog)
-        dialog.startup_seconds = dialog.attach()
-        return dialog
-
-    yield start
-    for dialog in started:
-        dialog.stop()
+    with started_dialogs(frig) as start:
+        yield start

@@ -40,6 +40,7 @@ from dialog_rig import (  # noqa: E402,F401
     UNOPENABLE_PORT,
     brand_frame,
     Dialog,
+    started_dialogs,
     FakeDevice,
     Rig,
     build_dir,
