@@ -140,18 +140,6 @@ class FaultRig(Rig):
         assert "OPEN %d INVALID_HANDLE_VALUE" % number in out, out
         return False
 
-    def server_pids(self):
-        """Pids of the prefix's wineserver (wineserver64 behind Debian's wrapper script)."""
-        pids = []
-        for pid in self.prefix.processes():
-            try:
-                exe = os.readlink("/proc/%d/exe" % pid)
-            except OSError:
-                continue
-            if os.path.basename(exe).startswith("wineserver"):
-                pids.append(pid)
-        return pids
-
     def port_index(self, number):
         return self.port_items().index("COM%d" % number)
 

@@ -1,6 +1,8 @@
 """A thousand Set presses on one port, Brand and Code by turns: every frame arrives exactly once,
-and the program ends with as many descriptors (its own and the server's) and windows as it had
-before them."""
+and the program ends with as many kernel handles, descriptors and windows as it had before them.
+
+The wineserver's own descriptors are not compared: they belong to every process of the prefix
+and drift by a few while the driver and the desktop process come and go."""
 
 import time
 
@@ -22,11 +24,10 @@ PRESSES = 1000
 def resources(frig, dialog):
     gui = dialog.cmd("gui")
     assert "error" not in gui, gui
-    servers = frig.server_pids()
-    assert len(servers) == 1, servers
+    assert int(gui["handles"]) > 0, gui
     return {
         "program fds": fd_count(dialog.pid),
-        "server fds": fd_count(servers[0]),
+        "kernel handles": int(gui["handles"]),
         "windows": int(gui["windows"]),
         "GetGuiResources gdi": int(gui["gdi"]),
         "GetGuiResources user": int(gui["user"]),
