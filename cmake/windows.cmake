@@ -1,12 +1,5 @@
 # MinGW-w64 builds (i686 shipped, x86_64 tested under Wine).
-# Static runtime: the program imports nothing but the system's own DLLs.
-add_link_options(-static -static-libgcc -static-libstdc++)
-# Small and XP-loadable: size-optimised, unused sections dropped, symbols stripped, and the PE
-# header asking for no newer subsystem than Windows XP (5.1).
-add_compile_options(-Os -ffunction-sections -fdata-sections)
-add_link_options(-Wl,--gc-sections -s -Wl,--major-subsystem-version,5
-                 -Wl,--minor-subsystem-version,1)
-add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw_runtime.cmake)
 
 # What goes into the shipped program is built without exceptions, RTTI or unwind tables (it uses
 # none), without locks around local statics (everything runs on the one UI thread), and with the
