@@ -11,16 +11,22 @@ fi
 
 # libclang-rt-14-dev carries libFuzzer's runtime (libclang_rt.fuzzer-x86_64.a), which is what
 # `clang++ -fsanitize=fuzzer` links; the separate libfuzzer-14-dev is not needed for that.
-# wine32 is left out on purpose: 32-bit programs cannot run on these kernels, and installing it
-# breaks the wine wrapper.
+# The kernel runs no 32-bit code, so the shipped 32-bit program runs under Wine's WoW64 with
+# qemu-user-static emulating the 32-bit Wine loader (wine32:i386, the same Wine as wine64).
 PACKAGES=(
     cmake g++ make googletest libgtest-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
     wine64 xvfb socat imagemagick xdotool x11-utils x11-xserver-utils fonts-wqy-zenhei locales
     python3 python3-pytest python3-pefile
     clang clang-format libclang-rt-14-dev
+    qemu-user-static wine32:i386
 )
 TEST_USER=brandtest
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "setup: adding the i386 architecture"
+    dpkg --add-architecture i386
+fi
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do
@@ -35,6 +41,24 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 else
     echo "setup: packages present"
+fi
+
+# qemu-user-static registers no i386 handler on amd64, and neither the mount nor the
+# registration survives a reboot. F (fix-binary) opens the emulator now, so it also serves the
+# test user's processes. A machine that refuses either still runs every 64-bit test; the 32-bit
+# tests then fail, saying what is missing.
+BINFMT=/proc/sys/fs/binfmt_misc
+QEMU_I386=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
+if [ ! -e "$BINFMT/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$BINFMT" 2>/dev/null ||
+        echo "setup: cannot mount $BINFMT: 32-bit programs will not run here"
+fi
+if [ -e "$BINFMT/register" ] && [ ! -e "$BINFMT/qemu-i386" ]; then
+    echo "setup: registering qemu-i386 for 32-bit programs"
+    printf '%s' "$QEMU_I386" >"$BINFMT/register" 2>/dev/null ||
+        echo "setup: cannot register qemu-i386 in $BINFMT: 32-bit programs will not run here"
+elif [ -e "$BINFMT/qemu-i386" ]; then
+    echo "setup: qemu-i386 registered"
 fi
 
 # The Chinese locale gives Wine's programs the GBK code page (936).

@@ -25,6 +25,11 @@ stops it.
 Programs started here are children of the test process (the exit of a process that is not a
 child is seen late), and their ANSI code page follows ``lang``: ``C.UTF-8`` gives 1252,
 ``zh_CN.UTF-8`` gives 936.
+
+32-bit programs (the shipped build) run only in a WoW64 prefix from
+:meth:`WineSession.new_wow64_prefix`, where qemu-user emulates the 32-bit Wine loader: about 1.5
+minutes to make the prefix and a minute per program start. :func:`wow64_missing` says what the
+machine lacks for that.
 """
 
 import atexit
@@ -39,7 +44,17 @@ import time
 
 USER = "brandtest"
 WINE = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"  # the 32-bit loader (wine32:i386), run by qemu-i386-static
 WINESERVER = "/usr/lib/wine/wineserver"
+QEMU_I386 = "/usr/bin/qemu-i386-static"
+BINFMT_I386 = "/proc/sys/fs/binfmt_misc/qemu-i386"
+
+# qemu-user reserves the 32-bit guest's address space up front. WoW64 Wine needs the full 3 GB
+# (less, and it cannot map its shared user data), from the prefix's creation on. With a 2 GB
+# reservation every 32-bit process fails at once, which keeps the 64-bit prefixes' wineboot from
+# setting up their 32-bit side under emulation: minutes instead of seconds.
+RESERVED_VA_WOW64 = "0xc0000000"
+RESERVED_VA_NO_WOW64 = "0x80000000"
 
 LANG_WESTERN = "C.UTF-8"  # ANSI code page 1252
 LANG_CHINESE = "zh_CN.UTF-8"  # ANSI code page 936
@@ -126,6 +141,32 @@ def check_serial_devices_closed(user=USER):
                 "%s can open the machine's serial ports (%s): run tools/setup.sh" % (user, out)
             )
     _serial_devices_checked = True
+
+
+def pe_is_32bit(path):
+    """True for an i386 Windows executable."""
+    with open(path, "rb") as f:
+        header = f.read(4096)
+    offset = int.from_bytes(header[0x3C:0x40], "little")
+    return header[offset:offset + 4] == b"PE\0\0" and header[offset + 4:offset + 6] == b"\x4c\x01"
+
+
+def wow64_missing():
+    """What this machine lacks to run 32-bit Windows programs, or None when nothing is."""
+    if not os.path.exists(WINE32):
+        return "the 32-bit Wine loader %s is missing (package wine32:i386)" % WINE32
+    if not os.path.exists(QEMU_I386):
+        return "%s is missing (package qemu-user-static)" % QEMU_I386
+    try:
+        with open(BINFMT_I386) as f:
+            handler = f.read()
+    except OSError:
+        return ("no binfmt_misc handler runs i386 programs (%s): the kernel runs no 32-bit code "
+                "and binfmt_misc is not mounted or qemu-i386 not registered" % BINFMT_I386)
+    if not handler.startswith("enabled") or "flags: F" not in handler:
+        return "the qemu-i386 binfmt_misc handler is disabled or lacks the F flag: %s" % (
+            " ".join(handler.split()))
+    return None
 
 
 def user_dir(prefix="brand-wine-", user=USER):
@@ -222,11 +263,13 @@ class Xvfb:
 
 
 class WinePrefix:
-    """One Wine prefix with its own wineserver. Made by :meth:`WineSession.new_prefix`."""
+    """One Wine prefix with its own wineserver. Made by :meth:`WineSession.new_prefix` or, to run
+    32-bit programs too, :meth:`WineSession.new_wow64_prefix`."""
 
-    def __init__(self, path, user=USER):
+    def __init__(self, path, user=USER, wow64=False):
         self.path = pathlib.Path(path)
         self.user = user
+        self.wow64 = wow64
         self._server = None
         # The display every process of this prefix gets unless told otherwise. The first Wine
         # process of a fresh server starts Wine's desktop process, and one started without a
@@ -248,6 +291,7 @@ class WinePrefix:
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
             "LANG": lang,
             "LC_ALL": lang,
+            "QEMU_RESERVED_VA": RESERVED_VA_WOW64 if self.wow64 else RESERVED_VA_NO_WOW64,
         }
         display = display or self.display
         if display:
@@ -379,7 +423,8 @@ class WinePrefix:
     # -- programs -----------------------------------------------------------------------------
 
     def spawn(self, argv, lang=LANG_WESTERN, display=None, extra_env=None, **popen_args):
-        """Starts ``wine64 argv...`` as a child of this process; returns the Popen.
+        """Starts ``wine64 argv...`` (``wine`` for a 32-bit program) as a child of this process;
+        returns the Popen.
 
         `argv[0]` is a Windows program installed with :meth:`WineSession.install`. Standard
         output and error default to pipes.
@@ -391,8 +436,11 @@ class WinePrefix:
         popen_args.setdefault("stdin", subprocess.DEVNULL)
         popen_args.setdefault("cwd", str(pathlib.Path(argv[0]).parent))
         self.start_server()
+        loader = WINE32 if pe_is_32bit(argv[0]) else WINE
+        if loader == WINE32 and not self.wow64:
+            raise HarnessError("%s is a 32-bit program: it runs only in a WoW64 prefix" % argv[0])
         return subprocess.Popen(
-            as_user([WINE] + [str(a) for a in argv], self.user),
+            as_user([loader] + [str(a) for a in argv], self.user),
             env=self.env(lang, display, extra_env),
             **popen_args,
         )
@@ -452,24 +500,28 @@ class WineSession:
         self._prefixes = []
         self._count = 0
 
+    def _boot(self, path, wow64=False):
+        """A new prefix at `path` with the test settings, its server stopped."""
+        prefix = WinePrefix(path, self.user, wow64)
+        prefix._tool([WINE, "wineboot", "-u"], timeout=600)
+        prefix.start_server()
+        settings = [
+            (r"HKCU\Software\Wine\X11 Driver", "Decorated", "N"),
+            (r"HKCU\Software\Wine\X11 Driver", "Managed", "N"),
+        ] + [
+            (r"HKCU\Software\Wine\Fonts\Replacements", face, FONT_REPLACEMENT_TARGET)
+            for face in FONT_REPLACEMENTS
+        ]
+        for key, name, data in settings:
+            prefix.reg_add(key, name, data)
+        # Copies must see a finished, flushed registry: the server writes it out on exit.
+        prefix.stop_server()
+        return prefix
+
     def template(self):
         """The template prefix, made on first use."""
         if self._template is None:
-            template = WinePrefix(self.root / "template", self.user)
-            template._tool([WINE, "wineboot", "-u"], timeout=300)
-            template.start_server()
-            settings = [
-                (r"HKCU\Software\Wine\X11 Driver", "Decorated", "N"),
-                (r"HKCU\Software\Wine\X11 Driver", "Managed", "N"),
-            ] + [
-                (r"HKCU\Software\Wine\Fonts\Replacements", face, FONT_REPLACEMENT_TARGET)
-                for face in FONT_REPLACEMENTS
-            ]
-            for key, name, data in settings:
-                template.reg_add(key, name, data)
-            # Copies must see a finished, flushed registry: the server writes it out on exit.
-            template.stop_server()
-            self._template = template
+            self._template = self._boot(self.root / "template")
         return self._template
 
     def new_prefix(self, name=None, display=None):
@@ -481,6 +533,19 @@ class WineSession:
         path = self.root / (name or "prefix-%d" % self._count)
         subprocess.run(["cp", "-a", str(template.path), str(path)], check=True)
         prefix = WinePrefix(path, self.user)
+        prefix.display = display
+        prefix.start_server()
+        self._prefixes.append(prefix)
+        return prefix
+
+    def new_wow64_prefix(self, name, display=None):
+        """A prefix that runs 32-bit programs too, made afresh (no template: each costs about
+        1.5 minutes and 1.3 GB), with its server running. HarnessError when the machine cannot
+        run 32-bit programs, saying what is missing."""
+        missing = wow64_missing()
+        if missing:
+            raise HarnessError("cannot run 32-bit programs here: " + missing)
+        prefix = self._boot(self.root / name, wow64=True)
         prefix.display = display
         prefix.start_server()
         self._prefixes.append(prefix)
