@@ -32,9 +32,12 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/res/brand.rc)
     res/brand.rc
   )
   target_link_libraries(brand brand_core brand_platform)
+  # The version record's numbers come from the project version.
+  configure_file(res/version.h.in generated/version.h @ONLY)
+  target_include_directories(brand PRIVATE ${CMAKE_BINARY_DIR}/generated)
   # windres reads these through the script; CMake would not notice their changes otherwise.
   set_source_files_properties(res/brand.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/res/brand.ico;${CMAKE_SOURCE_DIR}/res/brand.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
+    "${CMAKE_SOURCE_DIR}/res/brand.ico;${CMAKE_SOURCE_DIR}/res/brand.manifest;${CMAKE_SOURCE_DIR}/res/resource.h;${CMAKE_BINARY_DIR}/generated/version.h")
   foreach(target brand brand_core brand_platform)
     target_compile_options(${target} PRIVATE ${BRAND_LEAN_OPTIONS})
     target_compile_definitions(${target} PRIVATE ${BRAND_LEAN_DEFINITIONS})
