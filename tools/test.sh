@@ -45,8 +45,13 @@ step "unit tests (ctest)"
 ctest --test-dir build/native --output-on-failure -j"$JOBS" \
     --output-junit "$RESULTS/ctest.xml" || true
 
+# The shipped build's end-to-end test runs the exe out of the release zip.
+step "release"
+bash tools/release.sh || { echo "release FAILED"; build_failures=$((build_failures + 1)); }
+
 step "pytest"
-# Wine tests use build/win64; the junit file is what gets counted. Exit code 5 (nothing
+# Wine tests use build/win64, and the shipped build's test the release zip's build/win32 exe
+# under WoW64; the junit file is what gets counted. Exit code 5 (nothing
 # collected) is not a failure by itself: the count below then shows nothing ran.
 "$PYTHON" -m pytest "$ROOT/tests" -p no:cacheprovider -rfEs \
     --junitxml="$RESULTS/pytest.xml" || true
