@@ -5,7 +5,10 @@
 # where the test driver chooses COM5, presses both Set buttons and saves a picture of the window.
 # What the device receives is printed. Run as root:
 #
-#   bash tools/run.sh
+#   bash tools/run.sh [--shipped] [--screenshot FILE]
+#
+# --shipped runs the shipped 32-bit program (build/win32) under Wine's WoW64 instead; under the
+# emulation it needs here, its start takes about a minute.
 #
 # Everything Wine-related runs as the unprivileged user brandtest (see tests/harness/winenv.py).
 set -euo pipefail
@@ -18,5 +21,11 @@ echo "== build win64"
 cmake -S "$ROOT" -B build/win64 -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
 cmake --build build/win64 -j2 >/dev/null
+if [[ " $* " == *" --shipped "* ]]; then
+    echo "== build win32"
+    cmake -S "$ROOT" -B build/win32 -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+    cmake --build build/win32 -j2 --target brand >/dev/null
+fi
 
 exec /usr/bin/python3 tools/run_dialog.py "$@"

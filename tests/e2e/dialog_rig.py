@@ -108,7 +108,8 @@ class Rig:
         self.driver = driver
 
     def tty_paths(self):
-        return [d.path for d in self.devices.values()] + [self.locked.path]
+        locked = [self.locked.path] if self.locked else []
+        return [d.path for d in self.devices.values()] + locked
 
     def port_items(self):
         """The port list the program must show: COM<n> per registered port, registry order."""
@@ -152,9 +153,9 @@ class Dialog:
             stderr=subprocess.DEVNULL,
         )
 
-    def attach(self):
+    def attach(self, timeout_ms=15000):
         """Waits for the window; returns the seconds from the program's start."""
-        waited = self.cmd("wait:15000")
+        waited = self.cmd("wait:%d" % timeout_ms)
         assert "error" not in waited, "the Brand window did not appear: %r" % waited
         return time.monotonic() - self.started
 

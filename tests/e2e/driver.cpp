@@ -7,7 +7,8 @@
 // it line by line:
 //
 //   wait[:ms]             hwnd, pid, tid of the visible window titled "Brand"
-//   state                 title, the three lists, status, Set buttons, focus, pid
+//   state                 title, the three lists, status, Set buttons, focus, pid, and whether
+//                         the program is a 32-bit one on 64-bit Windows (wow64)
 //   choose:K              select port item K and notify the dialog, as a user's choice does
 //   click:ID              BM_CLICK on a button; ms = how long the handler ran
 //   type:ID:TEXT          WM_SETTEXT on a combo box (its edit field shows TEXT)
@@ -224,6 +225,12 @@ void CmdState() {
     Put("setcode.text", Utf8(WindowText(Control(kSetCode))));
     Put("close.text", Utf8(WindowText(Control(IDOK))));
     PutFocus(thread);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    BOOL wow64 = FALSE;
+    Put("wow64", process && IsWow64Process(process, &wow64) ? (wow64 ? 1 : 0) : -1);
+    if (process) {
+        CloseHandle(process);
+    }
 }
 
 void CmdWait(const std::string& arg) {

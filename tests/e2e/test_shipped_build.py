@@ -1,0 +1,153 @@
+"""The program users get: the 32-bit brand.exe taken out of the release zip (tools/release.sh),
+run end to end under Wine's WoW64, where qemu-user emulates the 32-bit Wine loader, and worked
+by the 64-bit driver across the 32/64 boundary.
+
+What this build has of its own (calling conventions, the DCB's bit fields, pointer-size casts,
+the 32-bit runtime) shows only here. Every check shares one program start, which takes about a
+minute under emulation; the WoW64 prefix takes about 1.5 minutes to make. The checks run in
+file order on that one dialog.
+"""
+
+import hashlib
+import re
+import subprocess
+import zipfile
+
+import pytest
+
+from dialog_rig import (
+    CLOSED,
+    CODE_FRAME,
+    ID_SET_BRAND,
+    ID_SET_CODE,
+    OPENED,
+    ROOT,
+    Dialog,
+    FakeDevice,
+    Rig,
+    brand_frame,
+    driver_exe,
+    winenv,
+)
+
+PORT = 5
+
+
+def release_zip():
+    version = re.search(r"project\(Brand VERSION ([\d.]+)", (ROOT / "CMakeLists.txt").read_text())
+    return ROOT / "dist" / ("Brand-%s-win32.zip" % version.group(1)), version.group(1)
+
+
+def released_exe(session):
+    """brand.exe out of the release zip, checked to be the very file the static checks read."""
+    path, version = release_zip()
+    if not path.exists():
+        pytest.fail("%s is missing: tools/release.sh makes it (tools/test.sh runs it)" % path)
+    with zipfile.ZipFile(path) as archive:
+        exe = archive.read("Brand-%s/brand.exe" % version)
+    built = (winenv.build_dir("win32") / "brand.exe").read_bytes()
+    assert hashlib.sha256(exe).digest() == hashlib.sha256(built).digest(), "zip holds another exe"
+    target = winenv.user_dir("brand-release-")
+    (target / "brand.exe").write_bytes(exe)
+    winenv.chown_to_user(target / "brand.exe")
+    return target / "brand.exe"
+
+
+@pytest.fixture(scope="module")
+def shipped():
+    missing = winenv.wow64_missing()
+    if missing:
+        pytest.fail("cannot run the shipped 32-bit program: %s (tools/setup.sh, as root)" % missing)
+    session = winenv.shared_session()
+    program = released_exe(session)
+    driver = session.install(driver_exe())
+    display = winenv.Xvfb()
+    device = FakeDevice()
+    prefix = session.new_wow64_prefix("shipped", display.display)
+    dialog = None
+    try:
+        prefix.map_port(PORT, device.path)
+        rig = Rig(session, prefix, display.display, {PORT: device}, None, program, driver)
+        dialog = Dialog(rig)
+        print("32-bit window shown %.1f s after start" % dialog.attach(timeout_ms=240000))
+        yield rig, dialog, device
+    finally:
+        if dialog:
+            dialog.stop()
+        prefix.close()
+        device.stop()
+        display.stop()
+        subprocess.run(["rm", "-rf", str(program.parent)])
+
+
+def test_a_32bit_process_shows_the_filled_lists(shipped):
+    rig, dialog, _ = shipped
+    state = dialog.state()
+    assert state["wow64"] == "1", "not a 32-bit process"
+    assert state["title"] == "Brand"
+    items = rig.port_items()
+    assert "COM%d" % PORT in items
+    assert [state["port.item%d" % i] for i in range(int(state["port.count"]))] == items
+    assert state["port.sel"] == "-1"
+    assert (state["brand.count"], state["brand.sel"], len(state["brand.item0"])) == ("1", "0", 8)
+    assert (state["code.count"], state["code.item0"], state["code.sel"]) == ("1", "V3", "0")
+    assert state["status"] == CLOSED
+    assert state["setbrand.enabled"] == state["setcode.enabled"] == "0"
+
+
+def stty(path, *settings):
+    return subprocess.run(["stty", "-F", path] + list(settings), capture_output=True, text=True,
+                          check=True).stdout
+
+
+def test_port_choice_holds_the_port_with_its_line_settings(shipped):
+    rig, dialog, device = shipped
+    stty(device.path, "9600", "cstopb", "-crtscts")  # so the change is the program's doing
+    dialog.choose(rig.port_items().index("COM%d" % PORT))
+    state = dialog.state()
+    assert state["status"] == OPENED % PORT
+    assert state["setbrand.enabled"] == state["setcode.enabled"] == "1"
+    assert device.path in dialog.held().get(dialog.pid, [])
+    # A pty shows speed, stop bits and flow control; it is always 8 bits without parity.
+    line = stty(device.path, "-a")
+    assert "speed 38400 baud" in line and "-cstopb" in line
+    assert re.search(r"(^|\s)crtscts", line)
+
+
+def test_set_buttons_send_exactly_their_frames(shipped):
+    _, dialog, device = shipped
+    brand = dialog.state()["brand.item0"]
+    for button, frame in ((ID_SET_BRAND, brand_frame(brand)), (ID_SET_CODE, CODE_FRAME)):
+        device.clear()
+        dialog.click(button)
+        assert device.wait_for(len(frame), timeout=3) == frame
+        assert dialog.state()["status"] == CLOSED
+        assert dialog.held() == {}
+
+
+def test_blocked_device(shipped):
+    _, dialog, device = shipped
+    device.clear()
+    device.block()
+    try:
+        seconds = dialog.click(ID_SET_BRAND) / 1000
+        print("Set on a blocked line: %.3f s" % seconds)
+        assert 0.9 <= seconds <= 2.0
+        assert dialog.state()["status"] == CLOSED
+        assert dialog.held() == {}
+    finally:
+        device.unblock()
+    assert device.wait_for(1, timeout=1.0, settle=0.3) == b"", "the cancelled frame arrived"
+    dialog.click(ID_SET_CODE)
+    assert device.wait_for(len(CODE_FRAME), timeout=3) == CODE_FRAME
+
+
+def test_about_box_then_close_ends_the_program(shipped):
+    _, dialog, _ = shipped
+    about = dialog.cmd("about")
+    assert about.get("about.title") == "关于 Vandrel", about
+    assert dialog.cmd("aboutok")["gone"] == "1"
+    assert dialog.cmd("close:ok").get("closed") == "1"
+    assert dialog.wait_exit(timeout=10) is not None, "the program still runs after Close"
+    dialog.stop()  # waits for the server to let go of the port, too
+    assert dialog.rig.held() == {}
