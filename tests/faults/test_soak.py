@@ -29,8 +29,6 @@ def resources(frig, dialog):
         "program fds": fd_count(dialog.pid),
         "kernel handles": int(gui["handles"]),
         "windows": int(gui["windows"]),
-        "GetGuiResources gdi": int(gui["gdi"]),
-        "GetGuiResources user": int(gui["user"]),
     }
 
 

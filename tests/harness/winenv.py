@@ -143,6 +143,23 @@ def check_serial_devices_closed(user=USER):
     _serial_devices_checked = True
 
 
+def check_safety(user=USER):
+    """Both safety rules hold: the test user can open none of /dev/ttyS*, and the harness refuses
+    to map one, also through a link. Raises HarnessError otherwise."""
+    check_serial_devices_closed(user)
+    link = pathlib.Path(tempfile.mkdtemp(prefix="brand-safety-")) / "port"
+    link.symlink_to("/dev/ttyS0")
+    try:
+        for path in ("/dev/ttyS0", link):
+            try:
+                assert_safe_tty_path(path)
+            except HarnessError:
+                continue
+            raise HarnessError("the harness would map %s to a COM port" % path)
+    finally:
+        shutil.rmtree(link.parent)
+
+
 def pe_is_32bit(path):
     """True for an i386 Windows executable."""
     with open(path, "rb") as f:

@@ -95,26 +95,6 @@ def registry_port_numbers(prefix):
     return numbers
 
 
-def test_test_user_cannot_open_the_machines_serial_ports(session):
-    # The harness refuses to start otherwise; prove the refusal is real on this machine.
-    for dev in sorted(pathlib.Path("/dev").glob("ttyS*")):
-        attempt = "import os,sys; os.open(sys.argv[1], os.O_RDWR | os.O_NONBLOCK)"
-        r = subprocess.run(
-            winenv.as_user(["/usr/bin/python3", "-c", attempt, str(dev)]),
-            capture_output=True,
-            text=True,
-            cwd="/",
-        )
-        assert r.returncode != 0 and "PermissionError" in r.stderr, dev
-
-
-def test_harness_refuses_to_map_a_machine_serial_port(rig):
-    prefix, _, _ = rig
-    with pytest.raises(winenv.HarnessError):
-        prefix.map_port(3, "/dev/ttyS0", restart=False)
-    assert "COM3" not in prefix.mapped_ports()
-
-
 def test_discovery_lists_the_registered_ports_in_registry_order(rig, programs):
     prefix, _, _ = rig
     ports = lines_starting(run_probe(prefix, programs, "list"), "PORTS")
