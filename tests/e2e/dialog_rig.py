@@ -69,6 +69,12 @@ def driver_exe():
     return build_dir() / "tests" / "e2e" / "brand_driver.exe"
 
 
+def nothing_arrives(device, seconds=0.5):
+    """What `device` has received after waiting `seconds` more."""
+    time.sleep(seconds)
+    return device.received()
+
+
 def with_display(prefix, display):
     """Gives every Wine process of `prefix` the display, also the harness's own registry and
     server helpers (see WinePrefix.display)."""

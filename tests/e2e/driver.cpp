@@ -11,16 +11,15 @@
 //                         the program is a 32-bit one on 64-bit Windows (wow64)
 //   choose:K              select port item K and notify the dialog, as a user's choice does
 //   click:ID              BM_CLICK on a button; ms = how long the handler ran
+//   focus:ID              move the dialog's focus to control ID, as the Tab key does
+//   key:VK                press and release virtual key VK at the focused control
 //   type:ID:TEXT          WM_SETTEXT on a combo box (its edit field shows TEXT)
 //   typeedit:ID:TEXT      WM_SETTEXT on the combo box's edit child (notifies the combo box)
-//   sysmenu               what of the system menu another process can read
 //   about                 open the About box by the system command, read it, leave it open
 //   aboutok               press the About box's OK and wait until it has gone
-//   close:ok|esc|cancel|box|wmclose   end the dialog one way; closed=1 when the window went
-//   gui                   GetGuiResources counts of the program's process, its kernel
-//                         handles and its windows
+//   close:ok|esc|box      end the dialog one way; closed=1 when the window went
+//   gui                   the program's kernel handles and its windows
 //   rect                  the window's screen rectangle (left, top, right, bottom)
-//   sleep:MS
 //
 // Failures print error=... (and still "end"); the process exit code is 0 unless a command line
 // command failed.
@@ -308,26 +307,6 @@ void CmdType(const std::string& arg, bool toEdit) {
     Put("result", static_cast<long long>(result));
 }
 
-void CmdSysMenu() {
-    if (!NeedMain()) {
-        return;
-    }
-    HMENU menu = GetSystemMenu(g_main, FALSE);
-    Put("sysmenu.available", menu ? 1 : 0);
-    if (!menu) {
-        return;
-    }
-    int count = GetMenuItemCount(menu);
-    Put("sysmenu.count", count);
-    for (int i = 0; i < count; ++i) {
-        wchar_t text[256] = {};
-        GetMenuStringW(menu, i, text, 256, MF_BYPOSITION);
-        std::string key = "sysmenu.item" + std::to_string(i);
-        Put(key + ".id", static_cast<long long>(GetMenuItemID(menu, i)));
-        Put(key + ".text", Utf8(text));
-    }
-}
-
 HWND g_about = nullptr;
 
 BOOL CALLBACK PutChild(HWND child, LPARAM counter) {
@@ -384,6 +363,26 @@ void CmdAboutOk() {
     g_about = nullptr;
 }
 
+void CmdFocus(const std::string& arg) {
+    DWORD_PTR result = 0;
+    if (NeedMain() &&
+        !Send(g_main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(std::atoi(arg.c_str()))),
+              TRUE, &result)) {
+        Put("error", "timeout");
+    }
+}
+
+// Posted through the dialog's message loop, as a key press arrives: at the focused control. The
+// driver does not wait for it to be handled.
+void PressKey(WPARAM key) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(g_main, nullptr), &info);
+    HWND target = info.hwndFocus ? info.hwndFocus : Control(IDOK);
+    PostMessageW(target, WM_KEYDOWN, key, 1);
+    PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+}
+
 void CmdClose(const std::string& how) {
     if (!NeedMain()) {
         return;
@@ -393,20 +392,10 @@ void CmdClose(const std::string& how) {
     // Posted, so the driver never waits inside the dialog's last moments.
     if (how == "ok") {
         PostMessageW(Control(IDOK), BM_CLICK, 0, 0);
-    } else if (how == "esc") {
-        // Through the dialog's message loop, as a key press arrives: at the focused control.
-        GUITHREADINFO info = {};
-        info.cbSize = sizeof info;
-        GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
-        HWND target = info.hwndFocus ? info.hwndFocus : Control(IDOK);
-        PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-        PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-    } else if (how == "cancel") {
-        PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    } else if (how == "esc" || how == "enter") {
+        PressKey(how == "esc" ? VK_ESCAPE : VK_RETURN);
     } else if (how == "box") {
         PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-    } else if (how == "wmclose") {
-        PostMessageW(main, WM_CLOSE, 0, 0);
     } else {
         Put("error", "unknown way to close");
         return;
@@ -491,14 +480,6 @@ void CmdGui() {
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(g_main, &pid);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-    if (!process) {
-        Put("error", "OpenProcess " + std::to_string(GetLastError()));
-        return;
-    }
-    Put("gdi", static_cast<long long>(GetGuiResources(process, GR_GDIOBJECTS)));
-    Put("user", static_cast<long long>(GetGuiResources(process, GR_USEROBJECTS)));
-    CloseHandle(process);
     Put("handles", KernelHandles(pid));
     // Wine answers 0 to GetGuiResources; the windows the process owns are countable everywhere.
     WindowCount count = {pid, 0};
@@ -535,8 +516,12 @@ bool Run(const std::string& line) {
         CmdType(arg, false);
     } else if (name == "typeedit") {
         CmdType(arg, true);
-    } else if (name == "sysmenu") {
-        CmdSysMenu();
+    } else if (name == "focus") {
+        CmdFocus(arg);
+    } else if (name == "key") {
+        if (NeedMain()) {
+            PressKey(static_cast<WPARAM>(std::atoi(arg.c_str())));
+        }
     } else if (name == "about") {
         CmdAbout();
     } else if (name == "aboutok") {
@@ -547,8 +532,6 @@ bool Run(const std::string& line) {
         CmdGui();
     } else if (name == "rect") {
         CmdRect();
-    } else if (name == "sleep") {
-        Sleep(static_cast<DWORD>(std::atoi(arg.c_str())));
     } else {
         Put("error", "unknown command " + name);
         known = false;

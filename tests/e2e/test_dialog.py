@@ -23,6 +23,7 @@ from dialog_rig import (
     OTHER_PORT,
     UNOPENABLE_PORT,
     brand_frame,
+    nothing_arrives,
     program_exe,
     winenv,
 )
@@ -35,11 +36,6 @@ def port_index(rig, number):
 
 def expect_ports(state, enabled):
     assert state["setbrand.enabled"] == state["setcode.enabled"] == ("1" if enabled else "0")
-
-
-def nothing_arrives(device, seconds=0.5):
-    time.sleep(seconds)
-    return device.received()
 
 
 def test_startup_and_port_choice(rig, dialog_factory):
@@ -67,6 +63,11 @@ def test_startup_and_port_choice(rig, dialog_factory):
     expect_ports(state, enabled=False)
     assert state["focus"] == str(ID_CLOSE)
     assert dialog.held() == {}
+    # The title bar, the task switcher and a drag of the minimized window show the program's icon.
+    icons = window_probe(rig)
+    program_icon = int(icons["icon.program"], 16)
+    assert program_icon and [int(icons["icon." + k], 16) for k in ("big", "small", "drag")] == [
+        program_icon] * 3, icons
 
     # A port that cannot be opened: failure text, Set buttons off, nothing held.
     dialog.choose(port_index(rig, UNOPENABLE_PORT))
@@ -227,14 +228,37 @@ def test_blocked_device(rig, dialog_factory):
     assert device.wait_for(len(CODE_FRAME) + 16, timeout=3) == CODE_FRAME + brand_frame(brand)
 
 
-def system_menu(rig):
-    """The program's system menu, read inside the program by menu_probe's hook (another process
-    cannot read it under Wine)."""
+def test_enter_presses_the_focused_button(rig, dialog_factory):
+    dialog = dialog_factory()
+    brand = dialog.state()["brand.item0"]
+    device = rig.devices[GOOD_PORT]
+    dialog.choose(port_index(rig, GOOD_PORT))
+    # Enter on a Set button presses that button, and the program stays.
+    for button, frame in ((ID_SET_BRAND, brand_frame(brand)), (ID_SET_CODE, CODE_FRAME)):
+        dialog.cmd("focus:%d" % button)
+        assert dialog.state()["focus"] == str(button)
+        device.clear()
+        dialog.cmd("key:13")
+        assert device.wait_for(len(frame), timeout=3) == frame
+        assert dialog.state()["status"] == CLOSED
+    # Enter on "Close", where the focus is after start-up, ends the program.
+    dialog.cmd("focus:%d" % ID_CLOSE)
+    assert dialog.cmd("close:enter").get("closed") == "1"
+    assert dialog.wait_exit(timeout=2.0) is not None
+
+
+def window_probe(rig):
+    """The program's icons and system menu, read inside the program by window_probe's hook
+    (another process cannot read them under Wine)."""
     e2e = program_exe().parent / "tests" / "e2e"
-    probe, _ = rig.session.install(e2e / "menu_probe.exe", e2e / "menu_hook.dll")
+    probe, _ = rig.session.install(e2e / "window_probe.exe", e2e / "window_hook.dll")
     result = rig.prefix.run([probe], timeout=30)
     values = dict(line.partition("=")[::2] for line in result.stdout.splitlines())
     assert "error" not in values and values.get("sysmenu.available") == "1", result.stdout
+    return values
+
+
+def system_menu(values):
     return [
         (int(values["sysmenu.item%d.id" % i]), values["sysmenu.item%d.separator" % i] == "1",
          values["sysmenu.item%d.text" % i])
@@ -244,7 +268,7 @@ def system_menu(rig):
 
 def test_about_box(rig, dialog_factory):
     dialog = dialog_factory()
-    menu = system_menu(rig)
+    menu = system_menu(window_probe(rig))
     # The window's own items (restore, move, ..., close) come first, then ours.
     assert len(menu) > 2, menu
     assert menu[-2][1], "no separator before the About item: %r" % menu
@@ -254,6 +278,8 @@ def test_about_box(rig, dialog_factory):
     about = dialog.cmd("about")
     assert "error" not in about, about
     assert about["about.title"] == "关于 Vandrel"
+    # Modal: owned by the main window, which takes no input until the box is closed.
+    assert (about["about.owner_is_main"], about["main.enabled"]) == ("1", "0")
     statics = [
         about["about.child%d.text" % i]
         for i in range(int(about["about.children"]))
@@ -268,6 +294,7 @@ def test_about_box(rig, dialog_factory):
     assert closed["ok.text"] == "确定"
     assert closed["gone"] == "1"
     assert int(dialog.cmd("gui")["windows"]) == windows_before  # nothing of the box is left
+    assert dialog.state()["enabled"] == "1"
 
     # The main window is back to work: a port choice and a Set press.
     device = rig.devices[GOOD_PORT]
@@ -275,16 +302,6 @@ def test_about_box(rig, dialog_factory):
     assert dialog.state()["status"] == OPENED % GOOD_PORT
     dialog.click(ID_SET_CODE)
     assert device.wait_for(len(CODE_FRAME), timeout=3) == CODE_FRAME
-
-
-def test_about_box_is_modal_to_the_main_window(rig, dialog_factory):
-    dialog = dialog_factory()
-    about = dialog.cmd("about")
-    try:
-        assert about["main.enabled"] == "0"
-        assert about["about.owner_is_main"] == "1"
-    finally:
-        dialog.cmd("aboutok")
 
 
 @pytest.mark.parametrize("how", ["ok", "esc", "box"])

@@ -39,6 +39,7 @@ from dialog_rig import (  # noqa: E402,F401
     OTHER_PORT,
     UNOPENABLE_PORT,
     brand_frame,
+    nothing_arrives,
     Dialog,
     started_dialogs,
     FakeDevice,
@@ -155,11 +156,6 @@ def expect_end(dialog, status, enabled):
     assert (state["setbrand.enabled"], state["setcode.enabled"]) == (want, want), state
     assert dialog.rig.held() == {}
     return state
-
-
-def nothing_arrives(device, seconds=0.5):
-    time.sleep(seconds)
-    return device.received()
 
 
 def close_and_wait(dialog, how="ok", limit=2.0):
