@@ -20,3 +20,15 @@ add_executable(unit_tests
 target_link_libraries(unit_tests brand_core GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests)
+
+# The Win32 serial layer itself, built against recording stand-ins of the system calls it makes so
+# that a test sees each call and its arguments. A program of its own: unit_tests links the
+# scripted serial layer, which defines the same functions.
+add_executable(serial_win32_tests
+  serial/serial_win32.cpp
+  tests/unit/fake_win32.cpp
+  tests/unit/serial_win32_test.cpp
+)
+target_compile_options(serial_win32_tests PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/unit/fake_win32.h)
+target_link_libraries(serial_win32_tests brand_core GTest::gtest_main)
+gtest_discover_tests(serial_win32_tests)

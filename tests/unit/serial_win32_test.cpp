@@ -1,0 +1,124 @@
+// The Win32 serial layer against the recording stand-ins of tests/unit/fake_win32.h: what each
+// of its operations hands the system, and in which order. Wine lets most of this pass unchecked
+// (it does not enforce exclusive opens and ignores parts of the port state), so a wrong argument
+// shows up here or only on Windows.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "serial/discovery.h"
+#include "serial/serial_port.h"
+#include "tests/unit/fake_win32.h"
+
+bool operator==(const DCB& a, const DCB& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+class SerialWin32 : public testing::Test {
+protected:
+    SerialWin32() {
+        fake = FakeWin32();
+        std::memset(&fake.state, 0xA5, sizeof fake.state);  // whatever the port reports
+        fake.state.fOutxCtsFlow = 0;
+    }
+
+    // A frame with a NUL inside and a last byte that a count one short would lose.
+    BOOL Write() {
+        static const BYTE frame[] = {0x42, 0x00, 0x52, 0xFF};
+        return WriteFrame(frame, sizeof frame, kFakePort);
+    }
+    const std::string kCreateEvent = "CreateEventA null 1 0 null";
+    const std::string kWrite = "WriteFile port 42 00 52 FF 4 overlapped(event 0 0)";
+    const std::string kTimeouts = "SetCommTimeouts port 4294967295 0 0 1000 1000";
+};
+
+TEST_F(SerialWin32, OpenIsExclusiveAndOverlappedAndReleaseClosesThePort) {
+    EXPECT_EQ(OpenPort(5), kFakePort);
+    fake.file = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(OpenPort(123), INVALID_HANDLE_VALUE);
+    ReleasePort(kFakePort);
+    EXPECT_EQ(fake.calls, (Log{"CreateFileA \\\\.\\COM5 C0000000 0 null 3 40000000 null",
+                               "CreateFileA \\\\.\\COM123 C0000000 0 null 3 40000000 null",
+                               "CloseHandle port"}));
+}
+
+TEST_F(SerialWin32, ConfigureSetsTimeoutsThenOnlyTheLineFieldsThenPurges) {
+    ConfigureSerialPort(kFakePort);
+    EXPECT_EQ(fake.calls,
+              (Log{kTimeouts, "GetCommState port", "SetCommState port", "PurgeComm port F"}));
+    DCB expected = fake.state;
+    expected.BaudRate = 38400;
+    expected.fOutxCtsFlow = 1;
+    expected.ByteSize = 8;
+    expected.Parity = 0;
+    expected.StopBits = 0;
+    EXPECT_EQ(fake.written, expected);
+}
+
+TEST_F(SerialWin32, ConfigureWritesNoStateItCouldNotRead) {
+    fake.stateRead = FALSE;
+    ConfigureSerialPort(kFakePort);
+    EXPECT_EQ(fake.calls, (Log{kTimeouts, "GetCommState port", "PurgeComm port F"}));
+}
+
+TEST_F(SerialWin32, WriteCompletingAtOnceWaitsForNothing) {
+    EXPECT_TRUE(Write());
+    EXPECT_EQ(fake.calls, (Log{kCreateEvent, "ClearCommError port", kWrite, "CloseHandle event"}));
+}
+
+TEST_F(SerialWin32, PendingWriteIsCollectedOnceSignalled) {
+    fake.writeDone = FALSE;
+    fake.error = ERROR_IO_PENDING;
+    EXPECT_TRUE(Write());
+    EXPECT_EQ(fake.calls,
+              (Log{kCreateEvent, "ClearCommError port", kWrite, "WaitForSingleObject event 1000",
+                   "GetOverlappedResult port overlapped 1", "CloseHandle event"}));
+}
+
+// The system owns the OVERLAPPED and the bytes until the write ends, so a write the device does
+// not take in time is cancelled and its completion awaited before the event goes.
+TEST_F(SerialWin32, PendingWriteNotTakenInTimeIsCancelledAndCollected) {
+    fake.writeDone = FALSE;
+    fake.error = ERROR_IO_PENDING;
+    fake.wait = WAIT_TIMEOUT;
+    fake.completed = FALSE;
+    EXPECT_FALSE(Write());
+    EXPECT_EQ(fake.calls,
+              (Log{kCreateEvent, "ClearCommError port", kWrite, "WaitForSingleObject event 1000",
+                   "CancelIo port", "GetOverlappedResult port overlapped 1", "CloseHandle event"}));
+}
+
+TEST_F(SerialWin32, FailedWriteOrEventEndsTheWrite) {
+    fake.writeDone = FALSE;
+    fake.error = 5;  // ERROR_ACCESS_DENIED: the port has gone
+    EXPECT_FALSE(Write());
+    EXPECT_EQ(fake.calls, (Log{kCreateEvent, "ClearCommError port", kWrite, "CloseHandle event"}));
+
+    fake.calls.clear();
+    fake.event = nullptr;
+    EXPECT_FALSE(Write());
+    EXPECT_EQ(fake.calls, (Log{kCreateEvent}));
+}
+
+TEST_F(SerialWin32, RegisteredPortsAreReadFromTheSerialCommKey) {
+    fake.ports = {"COM3", "COM12"};
+    BYTE table[kPortTableCapacity] = {};
+    ASSERT_EQ(ReadRegisteredPorts(table), 2);
+    EXPECT_EQ(table[0], 3);
+    EXPECT_EQ(table[1], 12);
+    const std::string open = "RegOpenKeyExA 80000002 HARDWARE\\DEVICEMAP\\SERIALCOMM 0 20019";
+    EXPECT_EQ(fake.calls, (Log{open, "RegEnumValueA key 0 100 null null 30",
+                               "RegEnumValueA key 1 100 null null 30",
+                               "RegEnumValueA key 2 100 null null 30", "RegCloseKey key"}));
+
+    fake.calls.clear();
+    fake.keyOpen = 2;  // ERROR_FILE_NOT_FOUND
+    EXPECT_EQ(ReadRegisteredPorts(table), 0);
+    EXPECT_EQ(fake.calls, (Log{open}));
+}
+
+}  // namespace
