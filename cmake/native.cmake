@@ -12,7 +12,6 @@ add_executable(unit_tests
   tests/unit/frames_test.cpp
   tests/unit/port_number_test.cpp
   tests/unit/discovery_test.cpp
-  tests/unit/comm_settings_test.cpp
   tests/unit/cstring_test.cpp
   tests/unit/logic_test.cpp
   tests/unit/scripted_serial.cpp
