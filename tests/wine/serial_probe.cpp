@@ -3,7 +3,7 @@
 //
 //   list                   PORTS <n> <n> ...        the registered ports, in registry order
 //   open N                 OPEN N ok | OPEN N INVALID_HANDLE_VALUE error=E
-//   configure N            STATE ... / TIMEOUTS ...  what the port holds after ConfigureSerialPort
+//   configure N            (nothing)                 opens, configures and releases the port
 //   brand N TEXT           WRITE N bytes=16 result=R ms=T   (open, configure, write, release)
 //   code N TEXT            WRITE N bytes=5 result=R ms=T
 //   sleep MS
@@ -87,26 +87,13 @@ void Open(BYTE n) {
     ReleasePort(port);
 }
 
+// The line as the configure leaves it is read on the far end (stty); what the configure hands the
+// system is checked natively, call by call.
 void Configure(BYTE n) {
     HANDLE port = OpenConfigured(n);
-    if (port == INVALID_HANDLE_VALUE) {
-        return;
+    if (port != INVALID_HANDLE_VALUE) {
+        ReleasePort(port);
     }
-    DCB dcb = {};
-    dcb.DCBlength = sizeof dcb;
-    COMMTIMEOUTS t = {};
-    if (GetCommState(port, &dcb)) {
-        Emit("STATE baud=%lu bytesize=%d parity=%d stopbits=%d ctsflow=%d\n", dcb.BaudRate,
-             dcb.ByteSize, dcb.Parity, dcb.StopBits, dcb.fOutxCtsFlow);
-    } else {
-        Emit("STATE unreadable error=%lu\n", GetLastError());
-    }
-    if (GetCommTimeouts(port, &t)) {
-        Emit("TIMEOUTS %lu %lu %lu %lu %lu\n", t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
-             t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
-             t.WriteTotalTimeoutConstant);
-    }
-    ReleasePort(port);
 }
 
 int Usage() {
