@@ -25,7 +25,6 @@ gtest_discover_tests(unit_tests)
 # scripted serial layer, which defines the same functions.
 add_executable(serial_win32_tests
   serial/serial_win32.cpp
-  tests/unit/fake_win32.cpp
   tests/unit/serial_win32_test.cpp
 )
 target_compile_options(serial_win32_tests PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/unit/fake_win32.h)

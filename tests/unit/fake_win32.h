@@ -1,9 +1,12 @@
-// The Win32 calls of serial/serial_win32.cpp, for the native build: look-alike types and constants
-// with the real values and layouts, and a recording stand-in for each call. The native build
-// compiles that source with this header forced in first, so the tests see every call it makes,
-// in order and with every argument, while the Windows build of it stays exactly as it is.
+// The Win32 calls of serial/serial_win32.cpp, for the native build: look-alike types with the real
+// layouts and values, and a recording stand-in for each call. The native build compiles that
+// source with this header forced in first, so the tests see every call it makes, in order and with
+// every argument, while the Windows build of it stays exactly as it is.
 #pragma once
 
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,9 +33,7 @@ struct DCB {
 };
 
 struct COMSTAT {
-    DWORD fCtsHold : 1, fDsrHold : 1, fRlsdHold : 1, fXoffHold : 1, fXoffSent : 1, fEof : 1,
-        fTxim : 1, fReserved : 25;
-    DWORD cbInQue, cbOutQue;
+    DWORD flags, cbInQue, cbOutQue;  // the flags are bit fields in the real one; nobody reads them
 };
 
 struct OVERLAPPED {
@@ -51,36 +52,15 @@ struct OVERLAPPED {
 #define KEY_READ 0x20019
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<intptr_t>(LONG(0x80000002))))
 
-HANDLE CreateFileA(const char* name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
-                   DWORD disposition, DWORD flags, HANDLE templateFile);
-BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts);
-BOOL GetCommState(HANDLE file, DCB* dcb);
-BOOL SetCommState(HANDLE file, DCB* dcb);
-BOOL PurgeComm(HANDLE file, DWORD flags);
-BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* status);
-HANDLE CreateEventA(SECURITY_ATTRIBUTES* security, BOOL manualReset, BOOL initialState,
-                    const char* name);
-BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* written,
-               OVERLAPPED* overlapped);
-DWORD GetLastError();
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
-BOOL CancelIo(HANDLE file);
-BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait);
-BOOL CloseHandle(HANDLE handle);
-LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD access, HKEY* result);
-LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved, DWORD* type,
-                   BYTE* data, DWORD* dataSize);
-LONG RegCloseKey(HKEY key);
-
 // The handles the stand-ins give out, named port, event and key in the call log.
 inline const HANDLE kFakePort = reinterpret_cast<HANDLE>(0x50);
 inline const HANDLE kFakeEvent = reinterpret_cast<HANDLE>(0xE0);
 inline const HKEY kFakeKey = reinterpret_cast<HKEY>(0x0C);
 
 // What the stand-ins answer, and what they were handed. The log has one line per call with its
-// arguments in order: handles by name, other pointers as "null" or by what they point to, masks
-// in hex, other numbers in decimal. WriteFile's OVERLAPPED shows its event and offsets; one
-// handed on later shows as "overlapped" when it is that same record.
+// arguments in order: handles and keys by name ("other" for one no stand-in gave out), null
+// pointers as "null", masks in hex, other numbers in decimal. WriteFile's OVERLAPPED shows its
+// event and offsets; one handed on later shows as "overlapped" when it is that same record.
 struct FakeWin32 {
     HANDLE file = kFakePort;       // CreateFileA's answer
     HANDLE event = kFakeEvent;     // CreateEventA's
@@ -96,4 +76,139 @@ struct FakeWin32 {
     std::vector<std::string> ports;  // RegEnumValueA's data, one value each
     std::vector<std::string> calls;
 };
-extern FakeWin32 fake;
+inline FakeWin32 fake;
+
+inline std::string Name(const void* p) {
+    const void* known[] = {nullptr, kFakePort, kFakeEvent, kFakeKey, HKEY_LOCAL_MACHINE};
+    const char* names[] = {"null", "port", "event", "key", "HKLM"};
+    for (int i = 0; i < 5; ++i) {
+        if (p == known[i]) {
+            return names[i];
+        }
+    }
+    return "other";
+}
+
+inline void Log(const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    fake.calls.push_back(line);
+}
+
+inline HANDLE CreateFileA(const char* name, DWORD access, DWORD share,
+                          SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
+                          HANDLE templateFile) {
+    Log("CreateFileA %s %X %X %s %u %X %s", name, access, share, Name(security).c_str(),
+        disposition, flags, Name(templateFile).c_str());
+    return fake.file;
+}
+
+inline BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS* t) {
+    Log("SetCommTimeouts %s %u %u %u %u %u", Name(file).c_str(), t->ReadIntervalTimeout,
+        t->ReadTotalTimeoutMultiplier, t->ReadTotalTimeoutConstant, t->WriteTotalTimeoutMultiplier,
+        t->WriteTotalTimeoutConstant);
+    return TRUE;
+}
+
+inline BOOL GetCommState(HANDLE file, DCB* dcb) {
+    Log("GetCommState %s", Name(file).c_str());
+    if (fake.stateRead) {
+        *dcb = fake.state;
+    }
+    return fake.stateRead;
+}
+
+inline BOOL SetCommState(HANDLE file, DCB* dcb) {
+    Log("SetCommState %s", Name(file).c_str());
+    fake.written = *dcb;
+    return TRUE;
+}
+
+inline BOOL PurgeComm(HANDLE file, DWORD flags) {
+    Log("PurgeComm %s %X", Name(file).c_str(), flags);
+    return TRUE;
+}
+
+inline BOOL ClearCommError(HANDLE file, DWORD*, COMSTAT*) {
+    Log("ClearCommError %s", Name(file).c_str());
+    return TRUE;
+}
+
+inline HANDLE CreateEventA(SECURITY_ATTRIBUTES* security, BOOL manualReset, BOOL initialState,
+                           const char* name) {
+    Log("CreateEventA %s %d %d %s", Name(security).c_str(), manualReset, initialState,
+        Name(name).c_str());
+    return fake.event;
+}
+
+inline BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* written,
+                      OVERLAPPED* overlapped) {
+    std::string bytes;
+    for (DWORD i = 0; i < count; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", static_cast<const BYTE*>(buffer)[i]);
+        bytes += hex;
+    }
+    Log("WriteFile %s%s %u overlapped(%s %u %u)", Name(file).c_str(), bytes.c_str(), count,
+        Name(overlapped->hEvent).c_str(), overlapped->Offset, overlapped->OffsetHigh);
+    fake.overlapped = overlapped;
+    fake.count = count;
+    *written = fake.writeDone ? count : 0;
+    return fake.writeDone;
+}
+
+inline DWORD GetLastError() {
+    return fake.error;
+}
+
+inline DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    Log("WaitForSingleObject %s %u", Name(handle).c_str(), milliseconds);
+    return fake.wait;
+}
+
+inline BOOL CancelIo(HANDLE file) {
+    Log("CancelIo %s", Name(file).c_str());
+    return TRUE;
+}
+
+inline BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred,
+                                BOOL wait) {
+    Log("GetOverlappedResult %s %s %d", Name(file).c_str(),
+        overlapped == fake.overlapped ? "overlapped" : "another", wait);
+    *transferred = fake.completed ? fake.count : 0;
+    return fake.completed;
+}
+
+inline BOOL CloseHandle(HANDLE handle) {
+    Log("CloseHandle %s", Name(handle).c_str());
+    return TRUE;
+}
+
+inline LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD access, HKEY* result) {
+    Log("RegOpenKeyExA %s %s %u %X", Name(key).c_str(), subKey, options, access);
+    *result = kFakeKey;  // also on failure, where the key must not be used
+    return fake.keyOpen;
+}
+
+inline LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
+                          DWORD* type, BYTE* data, DWORD* dataSize) {
+    Log("RegEnumValueA %s %u %u %s %s %u", Name(key).c_str(), index, *nameSize,
+        Name(reserved).c_str(), Name(type).c_str(), *dataSize);
+    if (index >= fake.ports.size()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    const std::string& port = fake.ports[index];
+    name[0] = '\0';
+    *nameSize = 0;
+    *dataSize = static_cast<DWORD>(port.size() + 1);
+    std::memcpy(data, port.c_str(), *dataSize);
+    return ERROR_SUCCESS;
+}
+
+inline LONG RegCloseKey(HKEY key) {
+    Log("RegCloseKey %s", Name(key).c_str());
+    return ERROR_SUCCESS;
+}

@@ -110,7 +110,7 @@ TEST_F(SerialWin32, RegisteredPortsAreReadFromTheSerialCommKey) {
     ASSERT_EQ(ReadRegisteredPorts(table), 2);
     EXPECT_EQ(table[0], 3);
     EXPECT_EQ(table[1], 12);
-    const std::string open = "RegOpenKeyExA 80000002 HARDWARE\\DEVICEMAP\\SERIALCOMM 0 20019";
+    const std::string open = "RegOpenKeyExA HKLM HARDWARE\\DEVICEMAP\\SERIALCOMM 0 20019";
     EXPECT_EQ(fake.calls, (Log{open, "RegEnumValueA key 0 100 null null 30",
                                "RegEnumValueA key 1 100 null null 30",
                                "RegEnumValueA key 2 100 null null 30", "RegCloseKey key"}));
