@@ -89,12 +89,6 @@ void Put(const std::string& key, long long value) {
     Put(key, std::to_string(value));
 }
 
-void PutHex(const std::string& key, unsigned long long value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%llx", value);
-    Put(key, text);
-}
-
 double NowMs() {
     LARGE_INTEGER frequency, counter;
     QueryPerformanceFrequency(&frequency);
@@ -242,7 +236,7 @@ void CmdWait(const std::string& arg) {
     }
     DWORD pid = 0;
     DWORD thread = GetWindowThreadProcessId(g_main, &pid);
-    PutHex("hwnd", reinterpret_cast<ULONG_PTR>(g_main));
+    Put("hwnd", static_cast<long long>(reinterpret_cast<ULONG_PTR>(g_main)));
     Put("pid", pid);
     Put("tid", thread);
     PutMs("ms", NowMs() - start);

@@ -28,9 +28,6 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from dialog_rig import (  # noqa: E402,F401
     CLOSED,
     CODE_FRAME,
-    ID_BRAND,
-    ID_CLOSE,
-    ID_CODE,
     ID_SET_BRAND,
     ID_SET_CODE,
     OPEN_FAILED,

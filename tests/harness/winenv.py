@@ -416,22 +416,9 @@ class WinePrefix:
         if restart:
             self.restart_server()
 
-    def unmap_port(self, number, restart=True):
-        self.reg_delete(PORTS_KEY, "COM%d" % number)
-        if restart:
-            self.restart_server()
-
     def mapped_ports(self):
         """``{"COM5": "/dev/pts/3", ...}`` from this prefix's mapping."""
         return {name: data for name, _, data in self.reg_values(PORTS_KEY)}
-
-    def add_serialcomm_value(self, name, data, kind="REG_SZ"):
-        """Adds a raw value under HARDWARE\\DEVICEMAP\\SERIALCOMM. The key is rebuilt when the
-        server starts; a value added while it runs is seen by the next program."""
-        self.reg_add(SERIALCOMM_KEY, name, data, kind)
-
-    def remove_serialcomm_value(self, name):
-        self.reg_delete(SERIALCOMM_KEY, name)
 
     def serialcomm(self):
         """``[(name, data)]`` under SERIALCOMM, in registry order."""

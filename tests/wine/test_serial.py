@@ -85,57 +85,27 @@ def lines_starting(lines, word):
     return [line.strip() for line in lines if line.startswith(word + " ")]
 
 
-def registry_port_numbers(prefix):
-    """Port numbers from the SERIALCOMM data, read the way the program reads them: the two bytes
-    after "COM", as atoi."""
-    numbers = []
-    for _, data in prefix.serialcomm():
-        m = re.match(r"\s*[+-]?\d*", data[3:5])
-        numbers.append(int(m.group(0)) if m.group(0).strip(" +-") else 0)
-    return numbers
-
-
 def test_discovery_lists_the_registered_ports_in_registry_order(rig, programs):
+    # Every value here is Wine's own "COMn"; odd data, and values added while the server runs,
+    # are the fault tests' (test_registry_data.py).
     prefix, _, _ = rig
     ports = lines_starting(run_probe(prefix, programs, "list"), "PORTS")
-    assert len(ports) == 1
-    listed = [int(n) for n in ports[0].split()[1:]]
-    assert listed == registry_port_numbers(prefix)
+    assert [p.split()[1:] for p in ports] == [[data[3:] for _, data in prefix.serialcomm()]]
     for number in (PORT, HIGH_PORT, GONE_PORT, UNOPENABLE_PORT):
-        assert number in listed
+        assert str(number) in ports[0].split()
 
 
-def test_discovery_sees_values_added_while_the_server_runs(rig, programs):
+def test_both_frames_arrive_exactly(rig, devices, programs):
     prefix, _, _ = rig
-    before = registry_port_numbers(prefix)
-    prefix.add_serialcomm_value(r"\Device\BrandTestA", "COM42")
-    prefix.add_serialcomm_value(r"\Device\BrandTestB", "COM3")
-    try:
-        ports = lines_starting(run_probe(prefix, programs, "list"), "PORTS")
-        listed = [int(n) for n in ports[0].split()[1:]]
-        assert listed == registry_port_numbers(prefix)
-        assert len(listed) == len(before) + 2
-        assert listed.index(42) < listed.index(3)  # registry order, not sorted
-    finally:
-        prefix.remove_serialcomm_value(r"\Device\BrandTestA")
-        prefix.remove_serialcomm_value(r"\Device\BrandTestB")
-
-
-def test_brand_frame_arrives_exactly(rig, devices, programs):
-    prefix, _, _ = rig
-    lines = run_probe(prefix, programs, "brand", PORT, BRAND.decode())
+    # The pause lets the device read the first frame before the next open purges the line.
+    lines = run_probe(prefix, programs, "brand", PORT, BRAND.decode(), "sleep", 300, "code", PORT,
+                      "V3")
     write = lines_starting(lines, "WRITE")
-    assert len(write) == 1 and write[0].startswith("WRITE %d bytes=16 result=1 " % PORT), lines
-    assert devices[PORT].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
-    assert devices[PORT].frames()[0].startswith("FRAME BR payload='VANDREL8'")
+    assert [w.split(" ms=")[0] for w in write] == [
+        "WRITE %d bytes=16 result=1" % PORT, "WRITE %d bytes=5 result=1" % PORT], lines
+    assert devices[PORT].wait_for(len(BRAND_FRAME + CODE_FRAME)) == BRAND_FRAME + CODE_FRAME
     for other in (HIGH_PORT, GONE_PORT):
         assert devices[other].received() == b""
-
-
-def test_code_frame_arrives_exactly(rig, devices, programs):
-    prefix, _, _ = rig
-    run_probe(prefix, programs, "code", PORT, "V3")
-    assert devices[PORT].wait_for(len(CODE_FRAME)) == CODE_FRAME
 
 
 def test_configure_sets_38400_one_stop_bit_and_cts_flow(rig, devices, programs):
@@ -164,18 +134,6 @@ def test_two_digit_port_opens_and_receives(rig, devices, programs):
     assert devices[PORT].received() == b""
 
 
-def test_three_digit_port_opens_and_receives(session, programs):
-    with FakeDevice() as device:
-        prefix = session.new_prefix("com123")
-        try:
-            prefix.map_port(123, device.path)
-            lines = run_probe(prefix, programs, "code", 123, "V3")
-            assert lines_starting(lines, "WRITE")[0].startswith("WRITE 123 bytes=5 result=1")
-            assert device.wait_for(5) == CODE_FRAME
-        finally:
-            prefix.close()
-
-
 def test_blocked_device_ends_the_write_after_the_wait_and_the_next_frame_arrives_whole(
     rig, devices, programs
 ):
@@ -195,17 +153,6 @@ def test_blocked_device_ends_the_write_after_the_wait_and_the_next_frame_arrives
 
     run_probe(prefix, programs, "code", PORT, "V3")
     assert device.wait_for(len(CODE_FRAME)) == CODE_FRAME
-
-
-def test_unopenable_port_gives_invalid_handle_and_no_crash(rig, devices, programs):
-    prefix, _, locked = rig
-    lines = run_probe(prefix, programs, "open", UNOPENABLE_PORT, "brand", UNOPENABLE_PORT, "X")
-    opened = lines_starting(lines, "OPEN")
-    assert opened and opened[0].startswith("OPEN %d INVALID_HANDLE_VALUE" % UNOPENABLE_PORT)
-    assert lines_starting(lines, "NOTOPEN")
-    assert not lines_starting(lines, "WRITE")
-    for device in devices.values():
-        assert device.received() == b""
 
 
 def test_write_to_a_device_that_went_away_returns(rig, devices, programs):
