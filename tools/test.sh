@@ -53,7 +53,7 @@ step "pytest"
 # Wine tests use build/win64, and the shipped build's test the release zip's build/win32 exe
 # under WoW64; the junit file is what gets counted. Exit code 5 (nothing
 # collected) is not a failure by itself: the count below then shows nothing ran.
-"$PYTHON" -m pytest "$ROOT/tests" -p no:cacheprovider -rfEs \
+"$PYTHON" -m pytest "$ROOT/tests" -p no:cacheprovider -rfEs --durations=12 \
     --junitxml="$RESULTS/pytest.xml" || true
 
 "$PYTHON" - "$RESULTS" "$build_failures" <<'EOF'
