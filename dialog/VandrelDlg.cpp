@@ -52,19 +52,18 @@ BOOL CVandrelDlg::OnInitDialog() {
     return TRUE;  // the focus goes to the first tab stop, "Close"
 }
 
-void CVandrelDlg::OnSysCommand(UINT nID, LPARAM) {
-    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about;
-        about.DoModal();
-    } else {
-        Default();
+bool CVandrelDlg::OnSysCommand(UINT nID, LPARAM) {
+    if ((nID & 0xFFF0) != IDM_ABOUTBOX) {
+        return false;  // move, size, minimize, close: the system's own
     }
+    CAboutDlg about;
+    about.DoModal();
+    return true;
 }
 
-void CVandrelDlg::OnPaint() {
+bool CVandrelDlg::OnPaint() {
     if (!IsIconic()) {
-        CDialog::OnPaint();
-        return;
+        return CDialog::OnPaint();
     }
     CPaintDC dc(this);
     SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.m_hDC), 0);
@@ -75,15 +74,16 @@ void CVandrelDlg::OnPaint() {
     int x = (rect.right - rect.left - cxIcon + 1) / 2;
     int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
     dc.DrawIcon(x, y, m_hIcon);
+    return true;
 }
 
 HCURSOR CVandrelDlg::OnQueryDragIcon() {
     return static_cast<HCURSOR>(m_hIcon);
 }
 
-void CVandrelDlg::OnDestroy() {
-    CWnd::OnDestroy();
+bool CVandrelDlg::OnDestroy() {
     OnDialogEnd();
+    return CWnd::OnDestroy();
 }
 
 CComboBox& CVandrelDlg::ListControl(BrandList list) {

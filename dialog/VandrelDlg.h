@@ -14,10 +14,11 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnSysCommand(UINT nID, LPARAM lParam);
-    void OnPaint();
+    // Each returns whether it handled the message; false leaves it to the dialog manager.
+    bool OnSysCommand(UINT nID, LPARAM lParam);
+    bool OnPaint();
     HCURSOR OnQueryDragIcon();
-    void OnDestroy();
+    bool OnDestroy();
 
     // The control operations of the logic.
     void AddListItem(BrandList list, const CString& text) override;

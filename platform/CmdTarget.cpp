@@ -19,6 +19,6 @@ BOOL CCmdTarget::OnCmdMsg(UINT code, UINT id) {
     if (!entry) {
         return FALSE;
     }
-    entry->pfn(this, 0, 0);
-    return TRUE;
+    LRESULT unused;
+    return entry->pfn(this, 0, 0, unused);
 }

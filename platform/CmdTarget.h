@@ -8,8 +8,10 @@
 class CCmdTarget;
 
 // Every handler is reached through a small generated thunk of one shape, so the table stays
-// type-safe: the thunk knows the handler's class and signature, the table does not need to.
-typedef LRESULT (*AFX_THUNK)(CCmdTarget* target, WPARAM wParam, LPARAM lParam);
+// type-safe: the thunk knows the handler's class and signature, the table does not need to. The
+// thunk returns whether the handler took the message; when it did, `result` is the message's
+// result. A handler that declines leaves the message to the system's default handling.
+typedef bool (*AFX_THUNK)(CCmdTarget* target, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
 struct AFX_MSGMAP_ENTRY {
     UINT nMessage;  // 0 ends the table
@@ -36,21 +38,28 @@ protected:
     static const AFX_MSGMAP* GetThisMessageMap() { return nullptr; }
 };
 
+// A handler that returns nothing always takes its message; one that returns bool says whether
+// it did.
 template <class T, class M, M fn>
-LRESULT AfxCallVoid(CCmdTarget* target, WPARAM, LPARAM) {
+bool AfxCallVoid(CCmdTarget* target, WPARAM, LPARAM, LRESULT&) {
     (static_cast<T*>(target)->*fn)();
-    return 0;
+    return true;
 }
 
 template <class T, class M, M fn>
-LRESULT AfxCallSysCommand(CCmdTarget* target, WPARAM wParam, LPARAM lParam) {
-    (static_cast<T*>(target)->*fn)(static_cast<UINT>(wParam), lParam);
-    return 0;
+bool AfxCallBool(CCmdTarget* target, WPARAM, LPARAM, LRESULT&) {
+    return (static_cast<T*>(target)->*fn)();
 }
 
 template <class T, class M, M fn>
-LRESULT AfxCallQueryIcon(CCmdTarget* target, WPARAM, LPARAM) {
-    return reinterpret_cast<LRESULT>((static_cast<T*>(target)->*fn)());
+bool AfxCallSysCommand(CCmdTarget* target, WPARAM wParam, LPARAM lParam, LRESULT&) {
+    return (static_cast<T*>(target)->*fn)(static_cast<UINT>(wParam), lParam);
+}
+
+template <class T, class M, M fn>
+bool AfxCallQueryIcon(CCmdTarget* target, WPARAM, LPARAM, LRESULT& result) {
+    result = reinterpret_cast<LRESULT>((static_cast<T*>(target)->*fn)());
+    return true;
 }
 
 #define DECLARE_MESSAGE_MAP()                     \
@@ -77,8 +86,8 @@ protected:                                        \
 
 #define AFX_ENTRY_THUNK(call, fn) &call<ThisClass, decltype(&ThisClass::fn), &ThisClass::fn>
 
-#define ON_WM_PAINT() {WM_PAINT, 0, 0, AFX_ENTRY_THUNK(AfxCallVoid, OnPaint)},
-#define ON_WM_DESTROY() {WM_DESTROY, 0, 0, AFX_ENTRY_THUNK(AfxCallVoid, OnDestroy)},
+#define ON_WM_PAINT() {WM_PAINT, 0, 0, AFX_ENTRY_THUNK(AfxCallBool, OnPaint)},
+#define ON_WM_DESTROY() {WM_DESTROY, 0, 0, AFX_ENTRY_THUNK(AfxCallBool, OnDestroy)},
 #define ON_WM_SYSCOMMAND() {WM_SYSCOMMAND, 0, 0, AFX_ENTRY_THUNK(AfxCallSysCommand, OnSysCommand)},
 #define ON_WM_QUERYDRAGICON() \
     {WM_QUERYDRAGICON, 0, 0, AFX_ENTRY_THUNK(AfxCallQueryIcon, OnQueryDragIcon)},

@@ -48,17 +48,8 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         code = lParam ? HIWORD(wParam) : 0;
     }
     const AFX_MSGMAP_ENTRY* entry = FindMessageEntry(message, code, id);
-    if (entry) {
-        // A handler may run a modal loop (the About box) in which this dialog handles other
-        // messages; each dispatch keeps its own answer to "pass it on?".
-        bool outer = m_defaultRequested;
-        m_defaultRequested = false;
-        LRESULT result = entry->pfn(this, wParam, lParam);
-        bool passOn = m_defaultRequested;
-        m_defaultRequested = outer;
-        if (passOn) {
-            return FALSE;
-        }
+    LRESULT result = 0;
+    if (entry && entry->pfn(this, wParam, lParam, result)) {
         if (message == WM_QUERYDRAGICON) {
             return result;  // one of the few results a dialog procedure returns directly
         }

@@ -23,7 +23,8 @@ protected:
     // "Close"/Enter and Esc/the close box both end the dialog.
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
-    void OnPaint() { Default(); }
+    // The dialog manager paints a dialog itself.
+    bool OnPaint() { return false; }
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

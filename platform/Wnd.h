@@ -30,15 +30,9 @@ public:
     virtual void DoDataExchange(CDataExchange*) {}
 
 protected:
-    // Leaves the message being handled to the system's default handling.
-    LRESULT Default() {
-        m_defaultRequested = true;
-        return 0;
-    }
-    void OnDestroy() { Default(); }
-
-    // Set by Default(); the dispatcher then passes the message on instead of claiming it.
-    bool m_defaultRequested = false;
+    // Message handlers return whether they handled the message. The base ones handle nothing:
+    // a derived handler that calls one leaves the message to the system's default handling.
+    bool OnDestroy() { return false; }
 };
 
 class CDataExchange {
