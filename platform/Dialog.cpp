@@ -19,6 +19,12 @@ BOOL CDialog::OnInitDialog() {
     return TRUE;
 }
 
+void CDialog::OnOK() {
+    if (UpdateData(TRUE)) {
+        EndDialog(IDOK);
+    }
+}
+
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CDialog* dialog;
     if (message == WM_INITDIALOG) {

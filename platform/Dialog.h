@@ -20,8 +20,8 @@ public:
 protected:
     // Attaches the controls and shows the members' values. TRUE: let the system set the focus.
     virtual BOOL OnInitDialog();
-    // "Close"/Enter and Esc/the close box both end the dialog.
-    virtual void OnOK() { EndDialog(IDOK); }
+    // "Close"/Enter reads the fields, then ends the dialog; Esc/the close box just end it.
+    virtual void OnOK();
     virtual void OnCancel() { EndDialog(IDCANCEL); }
     // The dialog manager paints a dialog itself.
     bool OnPaint() { return false; }
