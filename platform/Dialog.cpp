@@ -41,6 +41,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
     if (message == WM_NCDESTROY) {
         ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
         dialog->m_hWnd = nullptr;
+        dialog->DetachControls();
     }
     return handled;
 }

@@ -24,13 +24,24 @@ BOOL CWnd::UpdateData(BOOL saveAndValidate) {
     return TRUE;
 }
 
+void CWnd::DetachControls() {
+    CDataExchange dx(this, FALSE);
+    dx.m_bDetach = true;
+    DoDataExchange(&dx);
+}
+
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
-    if (!control.m_hWnd) {
+    if (pDX->m_bDetach) {
+        control.m_hWnd = nullptr;
+    } else if (!control.m_hWnd) {
         control.m_hWnd = pDX->m_pDlgWnd->GetDlgItem(id);
     }
 }
 
 void DDX_Text(CDataExchange* pDX, int id, CString& value) {
+    if (pDX->m_bDetach) {
+        return;
+    }
     CWnd field;
     field.m_hWnd = pDX->m_pDlgWnd->GetDlgItem(id);
     if (pDX->m_bSaveAndValidate) {

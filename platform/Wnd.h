@@ -30,6 +30,10 @@ public:
     virtual void DoDataExchange(CDataExchange*) {}
 
 protected:
+    // The window has gone: the controls the exchange attached go with it, so that the next
+    // window of this object (a second DoModal) attaches its own.
+    void DetachControls();
+
     // Message handlers return whether they handled the message. The base ones handle nothing:
     // a derived handler that calls one leaves the message to the system's default handling.
     bool OnDestroy() { return false; }
@@ -41,9 +45,11 @@ public:
         : m_pDlgWnd(dlgWnd), m_bSaveAndValidate(saveAndValidate) {}
     CWnd* m_pDlgWnd;
     BOOL m_bSaveAndValidate;
+    // Set by DetachControls: no values move, the controls let go of their windows.
+    bool m_bDetach = false;
 };
 
-// Attaches `control` to the dialog's child `id` at the first exchange.
+// Attaches `control` to the dialog's child `id` at the first exchange, until the window goes.
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 // Moves `value` between the member and the text of the dialog's child `id`.
 void DDX_Text(CDataExchange* pDX, int id, CString& value);
