@@ -28,6 +28,15 @@ void CWnd::DetachControls() {
     CDataExchange dx(this, FALSE);
     dx.m_bDetach = true;
     DoDataExchange(&dx);
+    m_hTextField = nullptr;
+}
+
+HWND CDataExchange::PrepareEditCtrl(int id) {
+    if (!m_pDlgWnd->m_hTextField || m_pDlgWnd->m_textFieldId != id) {
+        m_pDlgWnd->m_hTextField = m_pDlgWnd->GetDlgItem(id);
+        m_pDlgWnd->m_textFieldId = id;
+    }
+    return m_pDlgWnd->m_hTextField;
 }
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
@@ -43,7 +52,7 @@ void DDX_Text(CDataExchange* pDX, int id, CString& value) {
         return;
     }
     CWnd field;
-    field.m_hWnd = pDX->m_pDlgWnd->GetDlgItem(id);
+    field.m_hWnd = pDX->PrepareEditCtrl(id);
     if (pDX->m_bSaveAndValidate) {
         value = field.GetWindowText();
     } else if (field.GetWindowText() != value) {

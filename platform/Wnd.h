@@ -29,6 +29,12 @@ public:
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
     virtual void DoDataExchange(CDataExchange*) {}
 
+    // The text field DDX_Text last looked up (this program's dialogs have one), kept until the
+    // window goes: under Wine every GetDlgItem is a round trip to the server, and a Set press
+    // exchanges eight times.
+    int m_textFieldId = 0;
+    HWND m_hTextField = nullptr;
+
 protected:
     // The window has gone: the controls the exchange attached go with it, so that the next
     // window of this object (a second DoModal) attaches its own.
@@ -43,6 +49,9 @@ class CDataExchange {
 public:
     CDataExchange(CWnd* dlgWnd, BOOL saveAndValidate)
         : m_pDlgWnd(dlgWnd), m_bSaveAndValidate(saveAndValidate) {}
+    // The dialog's child `id`, looked up at its first exchange only.
+    HWND PrepareEditCtrl(int id);
+
     CWnd* m_pDlgWnd;
     BOOL m_bSaveAndValidate;
     // Set by DetachControls: no values move, the controls let go of their windows.
