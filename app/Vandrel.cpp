@@ -3,12 +3,14 @@
 #include "dialog/VandrelDlg.h"
 
 BEGIN_MESSAGE_MAP(CVandrelApp, CWinApp)
+// Nothing sends ID_HELP (F1 brings WM_HELP, left to the system), and there is no help file.
 ON_COMMAND(ID_HELP, OnHelp)
 END_MESSAGE_MAP()
 
 CVandrelApp theApp;
 
 BOOL CVandrelApp::InitInstance() {
+    // The dialogs host no ActiveX controls, so there is no container to enable.
     AfxEnableControlContainer();
 
     CVandrelDlg dlg;

@@ -67,14 +67,14 @@ protected:                                        \
     static const AFX_MSGMAP* GetThisMessageMap(); \
     const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                 \
-    const AFX_MSGMAP* theClass::GetMessageMap() const {                        \
-        return GetThisMessageMap();                                            \
-    }                                                                          \
-    const AFX_MSGMAP* theClass::GetThisMessageMap() {                          \
-        typedef theClass ThisClass;                                            \
-        typedef baseClass TheBaseClass;                                        \
-        static_assert(sizeof(ThisClass) > 0, "an empty map names no handler"); \
+// A map without entries (the About box's) names no handler, so ThisClass may go unused.
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)          \
+    const AFX_MSGMAP* theClass::GetMessageMap() const { \
+        return GetThisMessageMap();                     \
+    }                                                   \
+    const AFX_MSGMAP* theClass::GetThisMessageMap() {   \
+        using ThisClass [[maybe_unused]] = theClass;    \
+        typedef baseClass TheBaseClass;                 \
         static const AFX_MSGMAP_ENTRY entries[] = {
 #define END_MESSAGE_MAP()                                                       \
     { 0, 0, 0, nullptr }                                                        \
