@@ -48,9 +48,11 @@ FRAME = b"BRVANDREL8;" + b"\0" * 5
 STATUS_CLOSED = "端口关闭"
 STATUS_OPENED = "端口%d打开" % PORT
 
-# Goals: the program may cost at most this much more than its bare baseline.
-GOAL_SEND_RATIO = 1.2
-GOAL_START_RATIO = 1.2
+# Goals: the program may cost at most this much more than the minimal dialog. A press's own
+# work (program less minimal dialog) may then take at most 1 - 1/GOAL_SEND_RATIO of the press.
+# Against the bare calls there is no goal: the click through Wine alone costs more than they do.
+GOAL_SEND_RATIO = 1.10
+GOAL_START_RATIO = 1.05
 GOAL_BLOCKED_MS = 1100.0
 
 # docs/benchmarks.md: everything from this heading on is kept when the results are rewritten.
@@ -476,7 +478,7 @@ def report(clock_gap, start, send, blocked, reps, blocked_reps, elapsed):
             cells[5] = "%.2f–%.2f" % spread(baseline)
             cells[6] = "%.2f" % ratio
         if goal_ratio is not None:
-            cells[7] = "ratio < %.1f" % goal_ratio
+            cells[7] = "ratio < %.2f" % goal_ratio
             cells[8] = "met" if ratio < goal_ratio else "MISSED"
         if goal_ms is not None:
             worst = max(program)
@@ -485,11 +487,23 @@ def report(clock_gap, start, send, blocked, reps, blocked_reps, elapsed):
             cells[8] = "met" if worst <= goal_ms else "MISSED"
         rows.append(cells)
 
-    row("Set press → last byte at device", send["brand"], "bare calls", send["bare"],
+    row("Set press → last byte at device", send["brand"], "bare calls", send["bare"])
+    row("Set press → last byte at device", send["brand"], "minimal dialog", send["min"],
         goal_ratio=GOAL_SEND_RATIO)
-    row("Set press → last byte at device", send["brand"], "minimal dialog", send["min"])
     row("Set press → press returns", send["brand_return"], "bare calls", send["bare_return"])
-    row("Set press → press returns", send["brand_return"], "minimal dialog", send["min_return"])
+    row("Set press → press returns", send["brand_return"], "minimal dialog", send["min_return"],
+        goal_ratio=GOAL_SEND_RATIO)
+    # The whole handler's work is in the press to its return (the status shown after the frame
+    # too), so the program's own share is taken from that pair of medians.
+    press = median(send["brand_return"])
+    own_press = press - median(send["min_return"])
+    share_goal = 1 - 1 / GOAL_SEND_RATIO
+    rows.append([
+        "Set press: the program's own work (program less minimal dialog, to press returns)",
+        "%.2f" % own_press, "", "", "", "", "%.1f %% of the press" % (100 * own_press / press),
+        "share < %.1f %%" % (100 * share_goal),
+        "met" if own_press / press < share_goal else "MISSED",
+    ])
     row("driver → dialog message round trip (WM_NULL)", send["ping"])
     row("start → window visible, lists filled", start["brand"], "minimal dialog", start["min"],
         goal_ratio=GOAL_START_RATIO)
@@ -502,7 +516,7 @@ def report(clock_gap, start, send, blocked, reps, blocked_reps, elapsed):
         "- Where a press's time goes, from the medians: the bare calls %.2f ms; the click "
         "through Wine (minimal dialog less bare calls: the message from the driver, Wine's "
         "button handling and repaints) %.2f ms, of which the message round trip is %.2f ms; "
-        "the program's own work (program less minimal dialog) %.2f ms."
+        "the program's own work up to the frame (program less minimal dialog) %.2f ms."
         % (median(send["bare"]), click, median(send["ping"]), own),
     ]
     table = [
