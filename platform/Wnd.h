@@ -29,12 +29,6 @@ public:
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
     virtual void DoDataExchange(CDataExchange*) {}
 
-    // The text field DDX_Text last looked up (this program's dialogs have one), kept until the
-    // window goes: under Wine every GetDlgItem is a round trip to the server, and a Set press
-    // exchanges eight times.
-    int m_textFieldId = 0;
-    HWND m_hTextField = nullptr;
-
 protected:
     // The window has gone: the controls the exchange attached go with it, so that the next
     // window of this object (a second DoModal) attaches its own.
@@ -43,6 +37,15 @@ protected:
     // Message handlers return whether they handled the message. The base ones handle nothing:
     // a derived handler that calls one leaves the message to the system's default handling.
     bool OnDestroy() { return false; }
+
+private:
+    friend class CDataExchange;
+
+    // The text field DDX_Text last looked up (this program's dialogs have one), kept until the
+    // window goes: under Wine every GetDlgItem is a round trip to the server, and a Set press
+    // exchanges eight times.
+    int m_textFieldId = 0;
+    HWND m_hTextField = nullptr;
 };
 
 class CDataExchange {
