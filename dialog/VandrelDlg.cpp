@@ -82,8 +82,9 @@ HCURSOR CVandrelDlg::OnQueryDragIcon() {
 }
 
 bool CVandrelDlg::OnDestroy() {
+    bool handled = CWnd::OnDestroy();
     OnDialogEnd();
-    return CWnd::OnDestroy();
+    return handled;
 }
 
 CComboBox& CVandrelDlg::ListControl(BrandList list) {
