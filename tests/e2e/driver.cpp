@@ -358,10 +358,12 @@ void CmdAboutOk() {
 }
 
 void CmdFocus(const std::string& arg) {
+    if (!NeedMain()) {
+        return;
+    }
+    HWND control = Control(std::atoi(arg.c_str()));
     DWORD_PTR result = 0;
-    if (NeedMain() &&
-        !Send(g_main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(std::atoi(arg.c_str()))),
-              TRUE, &result)) {
+    if (!Send(g_main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE, &result)) {
         Put("error", "timeout");
     }
 }
@@ -514,7 +516,7 @@ bool Run(const std::string& line) {
         CmdFocus(arg);
     } else if (name == "key") {
         if (NeedMain()) {
-            PressKey(static_cast<WPARAM>(std::atoi(arg.c_str())));
+            PressKey(static_cast<WPARAM>(std::atoi(arg.c_str())));  // not waited for
         }
     } else if (name == "about") {
         CmdAbout();
