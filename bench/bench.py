@@ -36,7 +36,7 @@ import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
-sys.path.insert(0, str(ROOT / "tests" / "harness"))
+sys.path.insert(0, str(ROOT / "harness"))
 import winenv  # noqa: E402
 
 PORT = 5
@@ -234,7 +234,7 @@ class Bench:
         self.display = winenv.Xvfb()
         self.prefix = self.with_display(self.session.new_prefix("bench"), self.display.display)
         # Copied to a folder the test user can read; device_clock.py imports fake_device.py.
-        self.session.install(ROOT / "tools" / "fake_device.py")
+        self.session.install(ROOT / "harness" / "fake_device.py")
         self.device = ClockDevice(self.session.install(HERE / "device_clock.py"))
         self.prefix.map_port(PORT, self.device.path)
         # Every program below is started directly (not through WinePrefix.spawn, which asks the

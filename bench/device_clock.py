@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""The fake device with a stopwatch: tools/fake_device.py's pty, but every chunk read from the
+"""The fake device with a stopwatch: harness/fake_device.py's pty, but every chunk read from the
 line is stamped with CLOCK_MONOTONIC_RAW (the clock Wine's performance counter runs on) the
 moment the read returns, so the arrival of a frame's last byte can be set against timestamps
 taken inside Windows programs.
@@ -17,7 +17,7 @@ import sys
 import termios
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from fake_device import open_pty  # noqa: E402
 
 

@@ -6,7 +6,7 @@
 #   bash bench/run.sh              # REPS=60 presses and starts of each program (about 2 min)
 #   REPS=100 bash bench/run.sh
 #
-# Everything Wine-related runs as the unprivileged user brandtest (see tests/harness/winenv.py).
+# Everything Wine-related runs as the unprivileged user brandtest (see harness/winenv.py).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

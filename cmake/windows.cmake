@@ -45,7 +45,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/res/brand.rc)
 endif()
 
 # Helper programs and Windows-side test programs, each folder with its own list.
-foreach(dir tools tests/wine tests/e2e bench)
+foreach(dir harness tools tests/wine tests/e2e bench)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()

@@ -7,7 +7,7 @@ import sys
 
 import pytest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent / "harness"))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "harness"))
 
 import winenv  # noqa: E402
 

@@ -10,7 +10,7 @@
 # --shipped runs the shipped 32-bit program (build/win32) under Wine's WoW64 instead; under the
 # emulation it needs here, its start takes about a minute.
 #
-# Everything Wine-related runs as the unprivileged user brandtest (see tests/harness/winenv.py).
+# Everything Wine-related runs as the unprivileged user brandtest (see harness/winenv.py).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

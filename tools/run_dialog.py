@@ -23,8 +23,7 @@ import sys
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "tests" / "harness"))
-sys.path.insert(0, str(ROOT / "tools"))
+sys.path.insert(0, str(ROOT / "harness"))
 
 import winenv  # noqa: E402
 from fake_device import FakeDevice  # noqa: E402
@@ -129,7 +128,7 @@ def main():
             prefix.map_port(args.port, device.path)
             print("== fake device on %s, mapped as COM%d" % (device.path, args.port))
             exe, driver = session.install(SHIPPED if args.shipped else BUILD / "brand.exe",
-                                          BUILD / "tests" / "e2e" / "brand_driver.exe")
+                                          BUILD / "harness" / "brand_driver.exe")
             if interactive:
                 run_on_users_display(prefix, exe, device, display)
             else:

@@ -3,7 +3,7 @@ display, worked from outside by brand_driver.exe, with its COM ports mapped to p
 
 The rig (one per module run) is a prefix with these ports:
 
-- COM3 and COM5: a fake device each (tools/fake_device.py);
+- COM3 and COM5: a fake device each (harness/fake_device.py);
 - COM4: a tty the test user may not open (a port that cannot be opened);
 - COM1: Wine's own default mapping to the machine's console, which the test user cannot open
   either (the harness checks that before anything runs); it is never chosen here.
@@ -19,8 +19,7 @@ import sys
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "tests" / "harness"))
-sys.path.insert(0, str(ROOT / "tools"))
+sys.path.insert(0, str(ROOT / "harness"))
 
 import winenv  # noqa: E402
 from fake_device import FakeDevice  # noqa: E402,F401 (the fixtures and scripts use it)
@@ -66,7 +65,7 @@ def program_exe():
 
 
 def driver_exe():
-    return build_dir() / "tests" / "e2e" / "brand_driver.exe"
+    return build_dir() / "harness" / "brand_driver.exe"
 
 
 def nothing_arrives(device, seconds=0.5):

@@ -4,7 +4,7 @@ misbehave on purpose.
 
 The device rig (one per run) is a prefix with these ports:
 
-- COM3 and COM5: a fake device each (tools/fake_device.py);
+- COM3 and COM5: a fake device each (harness/fake_device.py);
 - COM4: a tty the test user may not open;
 - COM1: Wine's own mapping to the machine's console, which the test user cannot open; never
   chosen here.

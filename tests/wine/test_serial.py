@@ -2,7 +2,7 @@
 fake device on the far end of each.
 
 Runs the x86_64 build (build/win64, or BRAND_BUILD_WIN64). Every Wine process and pty belongs
-to the unprivileged test user; see tests/harness/winenv.py.
+to the unprivileged test user; see harness/winenv.py.
 """
 
 import pathlib
@@ -13,8 +13,7 @@ import sys
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "tests" / "harness"))
-sys.path.insert(0, str(ROOT / "tools"))
+sys.path.insert(0, str(ROOT / "harness"))
 
 import winenv  # noqa: E402
 from fake_device import FakeDevice  # noqa: E402

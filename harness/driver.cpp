@@ -1,9 +1,9 @@
 // Drives the running Brand dialog from another process in the same Wine prefix and display, the
-// way a user would, and prints what it sees as key=value lines (UTF-8) for the test to check.
+// way a user would, and prints what it sees as key=value lines (UTF-8) for its caller to read.
 //
 // Commands come from the command line (one word each, arguments after a colon, e.g.
 // "choose:1"), or, with the single argument "serve", one per line on standard input. Every
-// command's output ends with the line "end", so a test can keep one driver running and talk to
+// command's output ends with the line "end", so a caller can keep one driver running and talk to
 // it line by line:
 //
 //   wait[:ms]             hwnd, pid, tid of the visible window titled "Brand"

@@ -4,7 +4,7 @@
 Run as a program, it creates a pseudo-terminal pair, prints the slave's path (the tty to map as a
 COM port) and then one line for every frame it receives, decoded::
 
-    $ tools/fake_device.py
+    $ harness/fake_device.py
     PTY /dev/pts/7
     READY
     FRAME BR payload='VANDREL8' filler=00 00 00 00 00 hex=42 52 56 41 ...

@@ -10,7 +10,7 @@ Typical use::
     session = shared_session()              # one per test run
     prefix = session.new_prefix()           # a copy of the run's template prefix
     exe = session.install(build_dir / "serial_probe.exe")
-    with FakeDevice() as device:            # tools/fake_device.py
+    with FakeDevice() as device:            # harness/fake_device.py
         prefix.map_port(5, device.path)     # COM5 -> the device's pty; restarts the server
         result = prefix.run([exe, "open", "5"])
     prefix.close()
@@ -594,7 +594,7 @@ def shared_session():
 
 
 def repo_root():
-    return pathlib.Path(__file__).resolve().parents[2]
+    return pathlib.Path(__file__).resolve().parents[1]
 
 
 def build_dir(kind="win64"):
