@@ -20,6 +20,7 @@
 //   close:ok|esc|box      end the dialog one way; closed=1 when the window went
 //   gui                   the program's kernel handles and its windows
 //   rect                  the window's screen rectangle (left, top, right, bottom)
+//   activate              make the window active, caption and all; active=1 when it is
 //
 // Failures print error=... (and still "end"); the process exit code is 0 unless a command line
 // command failed.
@@ -495,6 +496,23 @@ void CmdRect() {
     Put("bottom", rect.bottom);
 }
 
+// Without a window manager the dialog is the foreground window from its start, yet its caption is
+// drawn inactive, since no focus ever arrived from X. Handing the foreground to the desktop and
+// back runs the whole activation, as a user's click on the window would.
+void CmdActivate() {
+    if (!NeedMain()) {
+        return;
+    }
+    // Each change reaches the dialog's thread as a message: a round trip through that thread lets
+    // it take the first before the second, or the two would cancel out unseen.
+    DWORD_PTR ignored = 0;
+    SetForegroundWindow(GetDesktopWindow());
+    Send(g_main, WM_NULL, 0, 0, &ignored);
+    SetForegroundWindow(g_main);
+    Send(g_main, WM_NULL, 0, 0, &ignored);
+    Put("active", GetForegroundWindow() == g_main ? 1 : 0);
+}
+
 bool Run(const std::string& line) {
     size_t colon = line.find(':');
     std::string name = line.substr(0, colon);
@@ -528,6 +546,8 @@ bool Run(const std::string& line) {
         CmdGui();
     } else if (name == "rect") {
         CmdRect();
+    } else if (name == "activate") {
+        CmdActivate();
     } else {
         Put("error", "unknown command " + name);
         known = false;

@@ -64,6 +64,10 @@ SERIALCOMM_KEY = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
 
 FONT_REPLACEMENTS = ("宋体", "SimSun")
 FONT_REPLACEMENT_TARGET = "WenQuanYi Zen Hei"
+# Wine draws the caption buttons with its Marlett font (package fonts-wine), but this Wine finds
+# its own fonts only in the prefix's Fonts folder: without a copy there the buttons show as the
+# letters "0 1 r".
+CAPTION_FONT = "/usr/share/wine/fonts/marlett.ttf"
 
 _FORBIDDEN_PREFIX = "/dev/ttyS"
 
@@ -508,6 +512,10 @@ class WineSession:
         """A new prefix at `path` with the test settings, its server stopped."""
         prefix = WinePrefix(path, self.user, wow64)
         prefix._tool([WINE, "wineboot", "-u"], timeout=600)
+        fonts = prefix.path / "drive_c" / "windows" / "Fonts"
+        if os.path.exists(CAPTION_FONT) and fonts.is_dir():
+            shutil.copy(CAPTION_FONT, str(fonts))
+            chown_to_user(fonts / os.path.basename(CAPTION_FONT), self.user)
         prefix.start_server()
         settings = [
             (r"HKCU\Software\Wine\X11 Driver", "Decorated", "N"),

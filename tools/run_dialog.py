@@ -71,7 +71,7 @@ def run_on_virtual_display(prefix, exe, driver, device, screenshot):
         items = [data for _, data in prefix.serialcomm()]
         index = items.index("COM%d" % prefix.port)
         state = driver_values(prefix.run(
-            [driver, "wait:240000", "choose:%d" % index, "state", "rect"], timeout=300).stdout)
+            [driver, "wait:240000", "choose:%d" % index, "activate", "state", "rect"], timeout=300).stdout)
         print("== status after choosing COM%d: %s" % (prefix.port, state.get("status")))
         time.sleep(0.5)  # let the window finish painting
         save_window(prefix.display, state, screenshot)

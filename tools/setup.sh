@@ -16,7 +16,7 @@ fi
 PACKAGES=(
     cmake g++ make googletest libgtest-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
-    wine64 xvfb socat imagemagick xdotool x11-utils x11-xserver-utils fonts-wqy-zenhei locales
+    wine64 xvfb socat imagemagick xdotool x11-utils x11-xserver-utils fonts-wqy-zenhei fonts-wine locales
     python3 python3-pytest python3-pefile
     clang clang-format libclang-rt-14-dev
     qemu-user-static wine32:i386
