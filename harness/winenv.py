@@ -16,9 +16,9 @@ Typical use::
     prefix.close()
     session.close()
 
-The template prefix is made once (``wineboot -u``, about 15 s) with quiet defaults, the X11
-driver settings for a display without a window manager, and Chinese font replacements; each
-:meth:`WineSession.new_prefix` copies it (about 2 s). Each prefix keeps its own wineserver
+The template prefix is made once (``wineboot -u``, about 45 s) with quiet defaults, the X11
+driver settings for a display without a window manager, and Chinese font replacements, and kept
+for later runs (prefix_cache.py); each :meth:`WineSession.new_prefix` copies it (about 2 s). Each prefix keeps its own wineserver
 running (``wineserver -p``) so a program starts in tens of milliseconds; :meth:`WinePrefix.close`
 stops it.
 
@@ -27,13 +27,14 @@ child is seen late), and their ANSI code page follows ``lang``: ``C.UTF-8`` give
 ``zh_CN.UTF-8`` gives 936.
 
 32-bit programs (the shipped build) run only in a WoW64 prefix from
-:meth:`WineSession.new_wow64_prefix`, where qemu-user emulates the 32-bit Wine loader: about 1.5
-minutes to make the prefix and a minute per program start. :func:`wow64_missing` says what the
+:meth:`WineSession.new_wow64_prefix`, where qemu-user emulates the 32-bit Wine loader: minutes
+to make the prefix (kept for later runs too) and about a minute per program start. :func:`wow64_missing` says what the
 machine lacks for that.
 """
 
 import atexit
 import errno
+import inspect
 import os
 import pathlib
 import pwd
@@ -41,6 +42,8 @@ import shutil
 import subprocess
 import tempfile
 import time
+
+from prefix_cache import PrefixCache
 
 USER = "brandtest"
 WINE = "/usr/lib/wine/wine64"
@@ -68,6 +71,15 @@ FONT_REPLACEMENT_TARGET = "WenQuanYi Zen Hei"
 # its own fonts only in the prefix's Fonts folder: without a copy there the buttons show as the
 # letters "0 1 r".
 CAPTION_FONT = "/usr/share/wine/fonts/marlett.ttf"
+
+# Every new prefix's settings: X11 windows for a display without a window manager (Wine draws the
+# title bars, and no window's destruction waits for a manager that is not there), and the
+# Chinese dialog font's faces mapped to a font that has the glyphs.
+PREFIX_SETTINGS = [
+    (r"HKCU\Software\Wine\X11 Driver", "Decorated", "N"),
+    (r"HKCU\Software\Wine\X11 Driver", "Managed", "N"),
+] + [(r"HKCU\Software\Wine\Fonts\Replacements", face, FONT_REPLACEMENT_TARGET)
+     for face in FONT_REPLACEMENTS]
 
 _FORBIDDEN_PREFIX = "/dev/ttyS"
 
@@ -507,6 +519,20 @@ class WineSession:
         self._template = None
         self._prefixes = []
         self._count = 0
+        self._cache = PrefixCache("\n".join(
+            [inspect.getsource(WineSession._boot), repr(PREFIX_SETTINGS), CAPTION_FONT]))
+
+    def _made(self, path, wow64):
+        """A prefix at `path` as :meth:`_boot` makes it, copied from the cache when the cache
+        has one, else made and then kept there; its server stopped."""
+        uid, _, _ = user_ids(self.user)
+        reserved_va = RESERVED_VA_WOW64 if wow64 else RESERVED_VA_NO_WOW64
+        name = self._cache.name("wow64" if wow64 else "x86_64", uid, reserved_va)
+        if self._cache.fetch(name, path):
+            return WinePrefix(path, self.user, wow64)
+        prefix = self._boot(path, wow64)
+        self._cache.publish(name, path)
+        return prefix
 
     def _boot(self, path, wow64=False):
         """A new prefix at `path` with the test settings, its server stopped."""
@@ -517,14 +543,7 @@ class WineSession:
             shutil.copy(CAPTION_FONT, str(fonts))
             chown_to_user(fonts / os.path.basename(CAPTION_FONT), self.user)
         prefix.start_server()
-        settings = [
-            (r"HKCU\Software\Wine\X11 Driver", "Decorated", "N"),
-            (r"HKCU\Software\Wine\X11 Driver", "Managed", "N"),
-        ] + [
-            (r"HKCU\Software\Wine\Fonts\Replacements", face, FONT_REPLACEMENT_TARGET)
-            for face in FONT_REPLACEMENTS
-        ]
-        for key, name, data in settings:
+        for key, name, data in PREFIX_SETTINGS:
             prefix.reg_add(key, name, data)
         # Copies must see a finished, flushed registry: the server writes it out on exit.
         prefix.stop_server()
@@ -533,7 +552,7 @@ class WineSession:
     def template(self):
         """The template prefix, made on first use."""
         if self._template is None:
-            self._template = self._boot(self.root / "template")
+            self._template = self._made(self.root / "template", wow64=False)
         return self._template
 
     def new_prefix(self, name=None, display=None):
@@ -551,13 +570,13 @@ class WineSession:
         return prefix
 
     def new_wow64_prefix(self, name, display=None):
-        """A prefix that runs 32-bit programs too, made afresh (no template: each costs about
-        1.5 minutes and 1.3 GB), with its server running. HarnessError when the machine cannot
-        run 32-bit programs, saying what is missing."""
+        """A prefix that runs 32-bit programs too (1.3 GB; made, not from the cache, it takes
+        minutes), with its server running. HarnessError when the machine cannot run 32-bit
+        programs, saying what is missing."""
         missing = wow64_missing()
         if missing:
             raise HarnessError("cannot run 32-bit programs here: " + missing)
-        prefix = self._boot(self.root / name, wow64=True)
+        prefix = self._made(self.root / name, wow64=True)
         prefix.display = display
         prefix.start_server()
         self._prefixes.append(prefix)

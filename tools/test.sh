@@ -4,8 +4,9 @@
 #
 #   bash tools/test.sh
 #
-# The last line it prints is the total over both runners: "N passed, N failed[, N skipped]".
-# Exits non-zero when anything failed, including a build.
+# Before the last line it prints how long each phase took; the last line is the total over both
+# runners: "N passed, N failed[, N skipped]". Exits non-zero when anything failed, including a
+# build.
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -16,9 +17,26 @@ RESULTS=$(mktemp -d /tmp/brand-results.XXXXXX)
 trap 'rm -rf "$RESULTS"' EXIT
 
 build_failures=0
+PHASES=()
+phase_name=""
+phase_start=0
 
-step() { echo "== $*"; }
+# step NAME: a new phase begins (and the one before it ends).
+step() {
+    end_phase
+    echo "== $*"
+    phase_name=$*
+    phase_start=$(date +%s)
+}
+end_phase() {
+    if [ -n "$phase_name" ]; then
+        PHASES+=("$phase_name $(($(date +%s) - phase_start)) s")
+    fi
+    phase_name=""
+}
+RUN_START=$(date +%s)
 
+step "setup"
 bash tools/setup.sh || { echo "0 passed, 1 failed"; exit 1; }
 
 # build NAME [cmake options...]; its log is shown only when it fails.
@@ -55,6 +73,9 @@ step "pytest"
 # collected) is not a failure by itself: the count below then shows nothing ran.
 "$PYTHON" -m pytest "$ROOT/tests" -p no:cacheprovider -rfEs --durations=12 \
     --junitxml="$RESULTS/pytest.xml" || true
+end_phase
+
+echo "== phases: $(IFS=,; echo "${PHASES[*]}" | sed 's/,/, /g'); in all $(($(date +%s) - RUN_START)) s"
 
 "$PYTHON" - "$RESULTS" "$build_failures" <<'EOF'
 import os
