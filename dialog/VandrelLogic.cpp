@@ -3,16 +3,9 @@
 #include <optional>
 
 #include "dialog/status_texts.h"
+#include "protocol/built_in_texts.h"
 #include "protocol/frames.h"
 #include "serial/serial_port.h"
-
-namespace {
-
-// The one brand the list offers: 8 ASCII bytes.
-const char kBuiltInBrand[] = "VANDREL8";
-const char kBuiltInCode[] = "V3";
-
-}  // namespace
 
 void CVandrelLogic::StartUp() {
     EnumSerialPorts();
