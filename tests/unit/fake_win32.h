@@ -68,6 +68,7 @@ struct FakeWin32 {
     DCB state = {}, written = {};  // read by GetCommState, handed to SetCommState
     BOOL writeDone = TRUE;         // WriteFile's; when FALSE, GetLastError gives `error`
     DWORD error = 0;
+    DWORD shortBy = 0;  // bytes of each write the port does not take: a short write succeeds too
     const OVERLAPPED* overlapped = nullptr;  // the record and count WriteFile was handed
     DWORD count = 0;
     DWORD wait = WAIT_OBJECT_0;      // WaitForSingleObject's
@@ -156,7 +157,7 @@ inline BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* writt
         Name(overlapped->hEvent).c_str(), overlapped->Offset, overlapped->OffsetHigh);
     fake.overlapped = overlapped;
     fake.count = count;
-    *written = fake.writeDone ? count : 0;
+    *written = fake.writeDone ? count - fake.shortBy : 0;
     return fake.writeDone;
 }
 
@@ -178,7 +179,7 @@ inline BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* tran
                                 BOOL wait) {
     Log("GetOverlappedResult %s %s %d", Name(file).c_str(),
         overlapped == fake.overlapped ? "overlapped" : "another", wait);
-    *transferred = fake.completed ? fake.count : 0;
+    *transferred = fake.completed ? fake.count - fake.shortBy : 0;
     return fake.completed;
 }
 

@@ -65,9 +65,14 @@ TEST_F(SerialWin32, ConfigureWritesNoStateItCouldNotRead) {
     EXPECT_EQ(fake.calls, (Log{kTimeouts, "GetCommState port", "PurgeComm port F"}));
 }
 
+// A write that succeeds with fewer bytes than the frame has is a failure: the device got a cut
+// frame, and brandcli's exit code must say so.
 TEST_F(SerialWin32, WriteCompletingAtOnceWaitsForNothing) {
     EXPECT_TRUE(Write());
     EXPECT_EQ(fake.calls, (Log{kCreateEvent, "ClearCommError port", kWrite, "CloseHandle event"}));
+
+    fake.shortBy = 1;
+    EXPECT_FALSE(Write());
 }
 
 TEST_F(SerialWin32, PendingWriteIsCollectedOnceSignalled) {
@@ -77,6 +82,9 @@ TEST_F(SerialWin32, PendingWriteIsCollectedOnceSignalled) {
     EXPECT_EQ(fake.calls,
               (Log{kCreateEvent, "ClearCommError port", kWrite, "WaitForSingleObject event 1000",
                    "GetOverlappedResult port overlapped 1", "CloseHandle event"}));
+
+    fake.shortBy = 1;
+    EXPECT_FALSE(Write());
 }
 
 // The system owns the OVERLAPPED and the bytes until the write ends, so a write the device does
