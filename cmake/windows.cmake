@@ -23,6 +23,42 @@ add_library(brand_platform STATIC
   platform/Wnd.cpp
 )
 
+# The version record's numbers come from the project version.
+configure_file(res/version.h.in generated/version.h @ONLY)
+
+# The shipped programs are stamped with the commit time instead of the link time (see
+# source_date_epoch.cmake). Dated once now, so a tree that cannot be dated fails here, and again
+# at every build, so a new commit re-stamps the next build of this folder.
+set(BRAND_EPOCH_FILE ${CMAKE_BINARY_DIR}/generated/source_date_epoch)
+set(BRAND_EPOCH_ARGS -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DEPOCH_FILE=${BRAND_EPOCH_FILE}
+    -DCONFIGURED_EPOCH=$ENV{SOURCE_DATE_EPOCH})
+function(brand_date_the_build)
+  set(SOURCE_DIR ${CMAKE_SOURCE_DIR})
+  set(EPOCH_FILE ${BRAND_EPOCH_FILE})
+  include(${CMAKE_CURRENT_LIST_DIR}/source_date_epoch.cmake)
+endfunction()
+brand_date_the_build()
+add_custom_target(source_date_epoch ALL
+  COMMAND ${CMAKE_COMMAND} ${BRAND_EPOCH_ARGS} -P ${CMAKE_CURRENT_LIST_DIR}/source_date_epoch.cmake
+  BYPRODUCTS ${BRAND_EPOCH_FILE}
+  VERBATIM)
+
+# A shipped program: built with the lean options, from the generated version header, and linked
+# with the build's stamp (relinked when the stamp changes).
+function(brand_shipped_program target)
+  target_compile_options(${target} PRIVATE ${BRAND_LEAN_OPTIONS})
+  target_compile_definitions(${target} PRIVATE ${BRAND_LEAN_DEFINITIONS})
+  target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/generated)
+  add_dependencies(${target} source_date_epoch)
+  set_target_properties(${target} PROPERTIES
+    LINK_DEPENDS ${BRAND_EPOCH_FILE}
+    CXX_LINKER_LAUNCHER "${CMAKE_COMMAND};-DEPOCH_FILE=${BRAND_EPOCH_FILE};-P;${CMAKE_CURRENT_FUNCTION_LIST_DIR}/stamped_link.cmake;--")
+endfunction()
+foreach(library brand_core brand_platform)
+  target_compile_options(${library} PRIVATE ${BRAND_LEAN_OPTIONS})
+  target_compile_definitions(${library} PRIVATE ${BRAND_LEAN_DEFINITIONS})
+endforeach()
+
 # The program: a GUI executable with its resources.
 if(EXISTS ${CMAKE_SOURCE_DIR}/res/brand.rc)
   add_executable(brand WIN32
@@ -32,16 +68,10 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/res/brand.rc)
     res/brand.rc
   )
   target_link_libraries(brand brand_core brand_platform)
-  # The version record's numbers come from the project version.
-  configure_file(res/version.h.in generated/version.h @ONLY)
-  target_include_directories(brand PRIVATE ${CMAKE_BINARY_DIR}/generated)
+  brand_shipped_program(brand)
   # windres reads these through the script; CMake would not notice their changes otherwise.
   set_source_files_properties(res/brand.rc PROPERTIES OBJECT_DEPENDS
     "${CMAKE_SOURCE_DIR}/res/brand.ico;${CMAKE_SOURCE_DIR}/res/brand.manifest;${CMAKE_SOURCE_DIR}/res/resource.h;${CMAKE_BINARY_DIR}/generated/version.h")
-  foreach(target brand brand_core brand_platform)
-    target_compile_options(${target} PRIVATE ${BRAND_LEAN_OPTIONS})
-    target_compile_definitions(${target} PRIVATE ${BRAND_LEAN_DEFINITIONS})
-  endforeach()
 endif()
 
 # Helper programs and Windows-side test programs, each folder with its own list.
