@@ -15,6 +15,8 @@ add_executable(unit_tests
   tests/unit/cstring_test.cpp
   tests/unit/logic_test.cpp
   tests/unit/scripted_serial.cpp
+  tests/unit/command_line_test.cpp
+  cli/command_line.cpp
 )
 target_link_libraries(unit_tests brand_core GTest::gtest_main)
 include(GoogleTest)

@@ -23,7 +23,7 @@ add_library(brand_platform STATIC
   platform/Wnd.cpp
 )
 
-# The version record's numbers come from the project version.
+# The version record's numbers come from the project version; both programs read them.
 configure_file(res/version.h.in generated/version.h @ONLY)
 
 # The shipped programs are stamped with the commit time instead of the link time (see
@@ -73,6 +73,13 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/res/brand.rc)
   set_source_files_properties(res/brand.rc PROPERTIES OBJECT_DEPENDS
     "${CMAKE_SOURCE_DIR}/res/brand.ico;${CMAKE_SOURCE_DIR}/res/brand.manifest;${CMAKE_SOURCE_DIR}/res/resource.h;${CMAKE_BINARY_DIR}/generated/version.h")
 endif()
+
+# brandcli: the same serial layer from a console, for scripts.
+add_executable(brandcli cli/brandcli.cpp cli/command_line.cpp cli/brandcli.rc)
+target_link_libraries(brandcli brand_core)
+brand_shipped_program(brandcli)
+set_source_files_properties(cli/brandcli.rc PROPERTIES OBJECT_DEPENDS
+  ${CMAKE_BINARY_DIR}/generated/version.h)
 
 # Helper programs and Windows-side test programs, each folder with its own list.
 foreach(dir harness tools tests/wine tests/e2e bench)
