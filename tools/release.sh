@@ -3,13 +3,15 @@
 #
 #   dist/Brand-<version>-win32.zip
 #     Brand-<version>/brand.exe     build/win32/brand.exe, the file the tests check
+#     Brand-<version>/brandcli.exe  build/win32/brandcli.exe, the same for scripts
 #     Brand-<version>/README.txt    docs/release-readme.txt, for the user
 #     Brand-<version>/LICENSE
-#     Brand-<version>/SHA256SUMS    of the three files above
+#     Brand-<version>/SHA256SUMS    of the four files above
 #
 # The version is the project version in CMakeLists.txt. The texts get Windows line ends (and the
-# README a UTF-8 mark, so Notepad shows its Chinese); the zip's dates are the last commit's, so
-# packing the same build again gives the same zip. Run from any folder:
+# README a UTF-8 mark, so Notepad shows its Chinese). The zip's dates are the time the build
+# stamped the programs with (the commit time; see cmake/source_date_epoch.cmake), so two releases
+# of one commit are the same bytes. Run from any folder:
 #
 #   bash tools/release.sh
 set -euo pipefail
@@ -29,9 +31,10 @@ fi
 echo "== build win32"
 cmake -S "$ROOT" -B build/win32 -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
-cmake --build build/win32 -j2 --target brand >/dev/null
+cmake --build build/win32 -j2 --target brand brandcli >/dev/null
 
-stamp=$(git log -1 --format=%ct 2>/dev/null || date +%s)
+# The build has just dated itself, or failed saying why it could not.
+stamp=$(cat build/win32/generated/source_date_epoch)
 /usr/bin/python3 - "$version" "$stamp" <<'PY'
 import hashlib
 import os
@@ -44,6 +47,7 @@ folder = "Brand-%s" % version
 readme = open("docs/release-readme.txt", encoding="utf-8").read().replace("@VERSION@", version)
 files = {
     "brand.exe": open("build/win32/brand.exe", "rb").read(),
+    "brandcli.exe": open("build/win32/brandcli.exe", "rb").read(),
     "README.txt": b"\xef\xbb\xbf" + readme.replace("\n", "\r\n").encode("utf-8"),
     "LICENSE": open("LICENSE", encoding="utf-8").read().replace("\n", "\r\n").encode("utf-8"),
 }
