@@ -82,7 +82,7 @@ set_source_files_properties(cli/brandcli.rc PROPERTIES OBJECT_DEPENDS
   ${CMAKE_BINARY_DIR}/generated/version.h)
 
 # Helper programs and Windows-side test programs, each folder with its own list.
-foreach(dir harness tools tests/wine tests/e2e bench)
+foreach(dir harness tests/e2e tests/faults bench)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()

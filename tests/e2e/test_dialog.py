@@ -258,6 +258,7 @@ def test_status_texts_under_each_code_page(rig, dialog_factory, lang):
     assert dialog.state()["status"] == OPENED % GOOD_PORT
     dialog.click(ID_SET_CODE)
     assert dialog.state()["status"] == CLOSED
+    assert rig.devices[GOOD_PORT].wait_for(len(CODE_FRAME), timeout=3) == CODE_FRAME
 
 
 def test_command_line_is_ignored(rig, dialog_factory):

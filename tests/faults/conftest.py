@@ -9,6 +9,7 @@ from fault_rig import (
     started_dialogs,
     FakeDevice,
     FaultRig,
+    brandcli_exe,
     driver_exe,
     probe_exe,
     program_exe,
@@ -19,11 +20,12 @@ from fault_rig import (
 
 @pytest.fixture(scope="session")
 def programs():
-    for exe in (program_exe(), driver_exe(), probe_exe()):
+    exes = (program_exe(), driver_exe(), probe_exe(), brandcli_exe())
+    for exe in exes:
         if not exe.exists():
             pytest.fail("%s is not built (tools/test.sh builds build/win64)" % exe)
     session = winenv.shared_session()
-    return session, session.install(program_exe(), driver_exe(), probe_exe())
+    return session, session.install(*exes)
 
 
 @pytest.fixture(scope="session")
@@ -35,7 +37,7 @@ def display():
 
 @pytest.fixture(scope="session")
 def frig(programs, display):
-    session, (program, driver, probe) = programs
+    session, (program, driver, probe, brandcli) = programs
     devices = {GOOD_PORT: FakeDevice(), OTHER_PORT: FakeDevice()}
     locked = winenv.UnopenableTty()
     prefix = with_display(session.new_prefix("faults"), display)
@@ -44,7 +46,8 @@ def frig(programs, display):
             prefix.map_port(number, device.path, restart=False)
         prefix.map_port(UNOPENABLE_PORT, locked.path, restart=False)
         prefix.restart_server()
-        yield FaultRig(session, prefix, display, devices, locked, program, driver, probe=probe)
+        yield FaultRig(session, prefix, display, devices, locked, program, driver, probe=probe,
+                       brandcli=brandcli)
     finally:
         prefix.close()
         for device in devices.values():

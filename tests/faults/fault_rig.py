@@ -54,7 +54,11 @@ _TTY = re.compile(r"^/dev/(pts/\d+|tty\S*)( \(deleted\))?$")
 
 
 def probe_exe():
-    return build_dir() / "tests" / "wine" / "serial_probe.exe"
+    return build_dir() / "tests" / "faults" / "serial_probe.exe"
+
+
+def brandcli_exe():
+    return build_dir() / "brandcli.exe"
 
 
 def fd_targets(pid):
@@ -80,9 +84,10 @@ def fd_count(pid):
 class FaultRig(Rig):
     """The e2e rig, with ports that can be pointed elsewhere or taken away while it runs."""
 
-    def __init__(self, *args, probe):
+    def __init__(self, *args, probe, brandcli):
         super().__init__(*args)
         self.probe = probe
+        self.brandcli = brandcli
 
     def held(self, pid=None):
         """{pid: [tty]} of every terminal held by a process of the prefix (the program and the

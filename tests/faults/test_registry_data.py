@@ -187,10 +187,11 @@ def shown_ports(state):
 
 @pytest.fixture(scope="module")
 def reg_rig(programs, display):
-    session, (program, driver, probe) = programs
+    session, (program, driver, probe, brandcli) = programs
     device = FakeDevice()
     prefix = with_display(session.new_prefix("faults-registry"), display)
-    rig = FaultRig(session, prefix, display, {123: device}, None, program, driver, probe=probe)
+    rig = FaultRig(session, prefix, display, {123: device}, None, program, driver, probe=probe,
+                   brandcli=brandcli)
     try:
         # The server started before the prefix had a display; Wine's desktop needs one.
         prefix.restart_server()
@@ -232,6 +233,10 @@ def test_odd_values(reg_rig, reg_dialogs):
     assert state["port.sel"] == "-1"
     # Cut to 8 bits, COM300 would be listed as COM44.
     assert "COM44" not in shown_ports(state)
+    # brandcli lists the same, less COM0, which no brand call accepts.
+    listed = reg_rig.prefix.run([reg_rig.brandcli, "ports"])
+    assert listed.returncode == 0, listed.stderr
+    assert listed.stdout.splitlines() == [port for port in expected if port != "COM0"]
 
     # COM123 is the device COM123, not COM12.
     device = reg_rig.devices[123]

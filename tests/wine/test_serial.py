@@ -1,10 +1,11 @@
-"""The serial layer and the console front end under Wine, with COM ports mapped to ptys and the
-fake device on the far end of each.
+"""brandcli under Wine, and through it the serial layer, with COM ports mapped to ptys and the
+fake device on the far end of each: one test for each thing a script relies on.
 
 Runs the x86_64 build (build/win64, or BRAND_BUILD_WIN64). Every Wine process and pty belongs
 to the unprivileged test user; see harness/winenv.py.
 """
 
+import os
 import pathlib
 import re
 import subprocess
@@ -18,48 +19,41 @@ sys.path.insert(0, str(ROOT / "harness"))
 import winenv  # noqa: E402
 from fake_device import FakeDevice  # noqa: E402
 
-BRAND = b"VANDREL8"  # the brand the console's list offers
-BRAND_FRAME = b"BR" + BRAND + b";" + b"\0" * 5
+BRAND_FRAME = b"BRVANDREL8;" + b"\0" * 5  # the built-in brand
 CODE_FRAME = b"DTV3;"
 
 PORT = 5  # the main device
-HIGH_PORT = 12  # a two-digit port: needs the \\.\ device prefix to open
+HIGH_PORT = 12  # two digits: opens only with the \\.\ device prefix
+UNLISTED_PORT = 123  # three digits, and no registry value: a script may know it before Windows
 GONE_PORT = 7  # its device goes away
 UNOPENABLE_PORT = 9
 
-
-def probe_exe():
-    return winenv.build_dir("win64") / "tests" / "wine" / "serial_probe.exe"
-
-
-def console_exe():
-    return winenv.build_dir("win64") / "tools" / "brand_console.exe"
+# The program waits 1000 ms for a write; Wine's start and exit add well under a second.
+BLOCKED_SECONDS = (0.9, 2.0)
 
 
-@pytest.fixture(scope="module")
-def session():
-    for exe in (probe_exe(), console_exe()):
-        if not exe.exists():
-            pytest.fail("%s is not built (tools/test.sh builds it)" % exe)
-    return winenv.shared_session()
+def cli_exe():
+    return winenv.build_dir("win64") / "brandcli.exe"
 
 
 @pytest.fixture(scope="module")
-def programs(session):
-    return session.install(probe_exe(), console_exe())
-
-
-@pytest.fixture(scope="module")
-def rig(session):
-    """One prefix with four ports: three fake devices and one tty the test user cannot open."""
-    devices = {PORT: FakeDevice(), HIGH_PORT: FakeDevice(), GONE_PORT: FakeDevice()}
+def rig():
+    """One prefix: four ports mapped through the registry (three fake devices and a tty the test
+    user cannot open), and COM123 leading to a fourth device without a registry value."""
+    if not cli_exe().exists():
+        pytest.fail("%s is not built (tools/test.sh builds it)" % cli_exe())
+    session = winenv.shared_session()
+    cli = session.install(cli_exe())
+    devices = {n: FakeDevice() for n in (PORT, HIGH_PORT, UNLISTED_PORT, GONE_PORT)}
     locked = winenv.UnopenableTty()
     prefix = session.new_prefix("serial")
-    for number, device in devices.items():
-        prefix.map_port(number, device.path, restart=False)
+    for number in (PORT, HIGH_PORT, GONE_PORT):
+        prefix.map_port(number, devices[number].path, restart=False)
     prefix.map_port(UNOPENABLE_PORT, locked.path, restart=False)
     prefix.restart_server()
-    yield prefix, devices, locked
+    winenv.assert_safe_tty_path(devices[UNLISTED_PORT].path)
+    os.symlink(devices[UNLISTED_PORT].path, prefix.path / "dosdevices" / "com123")
+    yield prefix, cli, devices
     prefix.close()
     for device in devices.values():
         device.stop()
@@ -68,122 +62,113 @@ def rig(session):
 
 @pytest.fixture
 def devices(rig):
-    _, devs, _ = rig
+    _, _, devs = rig
     for d in devs.values():
         d.clear()
     return devs
 
 
-def run_probe(prefix, programs, *args, **kw):
-    result = prefix.run([programs[0]] + [str(a) for a in args], **kw)
-    assert result.returncode == 0, result.stderr
-    return result.stdout.splitlines()
+def brandcli(rig, *args, **kw):
+    prefix, cli, _ = rig
+    return prefix.run([cli] + list(args), **kw)
 
 
-def lines_starting(lines, word):
-    return [line.strip() for line in lines if line.startswith(word + " ")]
+def failure(result, code):
+    """The one line on stderr of a run that ended with exit code `code` and printed nothing
+    else."""
+    assert result.returncode == code, (result.returncode, result.stderr)
+    assert result.stdout == ""
+    lines = result.stderr.splitlines()
+    assert len(lines) == 1, lines
+    return lines[0]
 
 
-def test_discovery_lists_the_registered_ports_in_registry_order(rig, programs):
-    # Every value here is Wine's own "COMn"; odd data, and values added while the server runs,
-    # are the fault tests' (test_registry_data.py).
+def stty(path, *settings):
+    return subprocess.run(["stty", "-F", path] + list(settings), capture_output=True, text=True,
+                          check=True).stdout
+
+
+def test_ports_lists_the_registered_ports_in_registry_order(rig):
+    # Every value here is Wine's own "COMn"; odd data (and COM0, left out) are the registry-data
+    # tests' (tests/faults/test_registry_data.py).
     prefix, _, _ = rig
-    ports = lines_starting(run_probe(prefix, programs, "list"), "PORTS")
-    assert [p.split()[1:] for p in ports] == [[data[3:] for _, data in prefix.serialcomm()]]
+    result = brandcli(rig, "ports")
+    assert (result.returncode, result.stderr) == (0, "")
+    assert result.stdout.splitlines() == [data for _, data in prefix.serialcomm()]
     for number in (PORT, HIGH_PORT, GONE_PORT, UNOPENABLE_PORT):
-        assert str(number) in ports[0].split()
+        assert "COM%d" % number in result.stdout.splitlines()
 
 
-def test_both_frames_arrive_exactly(rig, devices, programs):
-    prefix, _, _ = rig
-    # The pause lets the device read the first frame before the next open purges the line.
-    lines = run_probe(prefix, programs, "brand", PORT, BRAND.decode(), "sleep", 300, "code", PORT,
-                      "V3")
-    write = lines_starting(lines, "WRITE")
-    assert [w.split(" ms=")[0] for w in write] == [
-        "WRITE %d bytes=16 result=1" % PORT, "WRITE %d bytes=5 result=1" % PORT], lines
-    assert devices[PORT].wait_for(len(BRAND_FRAME + CODE_FRAME)) == BRAND_FRAME + CODE_FRAME
-    for other in (HIGH_PORT, GONE_PORT):
-        assert devices[other].received() == b""
+def test_both_frames_arrive_exactly_on_a_line_set_to_38400_1_stop_bit_cts(rig, devices):
+    device = devices[PORT]
+    # Start from other settings, so the change is the program's doing. A pty shows speed, stop
+    # bits and flow control; data bits and parity are checked natively, where SetCommState gets
+    # them.
+    stty(device.path, "9600", "cstopb", "-crtscts")
+    for command, frame in (("brand", BRAND_FRAME), ("code", CODE_FRAME)):
+        device.clear()
+        result = brandcli(rig, command, "COM%d" % PORT)
+        assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
+        assert device.wait_for(len(frame)) == frame
+    line = stty(device.path, "-a")
+    assert "speed 38400 baud" in line and "-cstopb" in line
+    assert re.search(r"(^|\s)crtscts", line)
+    for number in (HIGH_PORT, UNLISTED_PORT):
+        assert devices[number].received() == b""
 
 
-def test_configure_sets_38400_one_stop_bit_and_cts_flow(rig, devices, programs):
-    prefix, _, _ = rig
-    path = devices[PORT].path
-    # Start from other settings, so the change is the program's doing.
-    subprocess.run(["stty", "-F", path, "9600", "cstopb", "-crtscts"], check=True)
-    before = subprocess.run(["stty", "-F", path, "-a"], capture_output=True, text=True).stdout
-    assert "speed 9600" in before and " cstopb" in before and "-crtscts" in before
-
-    # A pty shows speed, stop bits and flow control; what the program hands SetCommState and
-    # SetCommTimeouts, data bits and parity included, is checked by the native tests.
-    run_probe(prefix, programs, "configure", PORT)
-    after = subprocess.run(["stty", "-F", path, "-a"], capture_output=True, text=True).stdout
-    assert "speed 38400 baud" in after
-    assert "-cstopb" in after
-    assert re.search(r"(^|\s)crtscts", after)
-    assert devices[PORT].wait_for(0, settle=0.3) == b""
-
-
-def test_two_digit_port_opens_and_receives(rig, devices, programs):
-    prefix, _, _ = rig
-    lines = run_probe(prefix, programs, "open", HIGH_PORT, "brand", HIGH_PORT, "ABCDEFGH")
-    assert lines_starting(lines, "OPEN") == ["OPEN %d ok" % HIGH_PORT]
-    assert devices[HIGH_PORT].wait_for(16) == b"BRABCDEFGH;" + b"\0" * 5
+def test_two_and_three_digit_ports_any_case_listed_or_not(rig, devices):
+    for number, command, frame in ((HIGH_PORT, "brand", BRAND_FRAME),
+                                   (UNLISTED_PORT, "code", CODE_FRAME)):
+        result = brandcli(rig, command, "com%d" % number)
+        assert result.returncode == 0, result.stderr
+        assert devices[number].wait_for(len(frame)) == frame
     assert devices[PORT].received() == b""
 
 
-def test_blocked_device_ends_the_write_after_the_wait_and_the_next_frame_arrives_whole(
-    rig, devices, programs
-):
-    prefix, _, _ = rig
+def test_blocked_device_gives_5_after_the_wait_and_the_next_frame_arrives_whole(rig, devices):
     device = devices[PORT]
     device.block()
     try:
-        lines = run_probe(prefix, programs, "brand", PORT, BRAND.decode())
+        result = brandcli(rig, "brand", "COM%d" % PORT)
     finally:
         device.unblock()
-    write = lines_starting(lines, "WRITE")
-    assert len(write) == 1 and "result=0" in write[0], lines
-    ms = int(write[0].split("ms=")[1])
-    assert 900 <= ms <= 2000, write
+    assert failure(result, 5).startswith("COM%d: " % PORT)
+    low, high = BLOCKED_SECONDS
+    assert low <= result.elapsed <= high, "brandcli on a blocked line took %.3f s" % result.elapsed
     # The cancelled frame must not trickle out once the line flows again.
     assert device.wait_for(1, timeout=1.0, settle=0.3) == b""
 
-    run_probe(prefix, programs, "code", PORT, "V3")
+    assert brandcli(rig, "code", "COM%d" % PORT).returncode == 0
     assert device.wait_for(len(CODE_FRAME)) == CODE_FRAME
 
 
-def test_write_to_a_device_that_went_away_returns(rig, devices, programs):
-    prefix, _, _ = rig
-    devices[GONE_PORT].close_far_end()
-    lines = run_probe(prefix, programs, "brand", GONE_PORT, BRAND.decode(), timeout=20)
-    write = lines_starting(lines, "WRITE")
-    assert len(write) == 1
-    assert int(write[0].split("ms=")[1]) <= 2000
-
-
-@pytest.mark.parametrize("lang", [winenv.LANG_WESTERN, winenv.LANG_CHINESE])
-def test_console_sends_both_frames_end_to_end(rig, devices, programs, lang):
-    prefix, _, _ = rig
-    result = prefix.run([programs[1], "COM%d" % PORT], lang=lang)
-    assert result.returncode == 0, result.stdout + result.stderr
-    lines = result.stdout.splitlines()
-    assert devices[PORT].wait_for(len(BRAND_FRAME) + len(CODE_FRAME)) == BRAND_FRAME + CODE_FRAME
-    assert "STATUS 端口%d打开" % PORT in lines
-    assert "BUTTONS enabled" in lines
-    assert lines_starting(lines, "STATUS")[-1] == "STATUS 端口关闭"
-    assert lines[-1] == "END"
-    for other in (HIGH_PORT, GONE_PORT):
-        assert devices[other].received() == b""
-
-
-def test_console_on_an_unopenable_port_sends_nothing(rig, devices, programs):
-    prefix, _, _ = rig
-    result = prefix.run([programs[1], "COM%d" % UNOPENABLE_PORT])
-    lines = result.stdout.splitlines()
-    assert "STATUS 打开端口%d失败！" % UNOPENABLE_PORT in lines
-    assert lines_starting(lines, "BUTTONS")[-1] == "BUTTONS disabled"
-    assert lines[-1] == "END"
+def test_unopenable_port_gives_4_and_sends_nothing(rig, devices):
+    # Wine does not enforce exclusive opens, so a port held by another program is a tty the test
+    # user may not open.
+    line = failure(brandcli(rig, "brand", "COM%d" % UNOPENABLE_PORT), 4)
+    assert line == "COM%d: could not open the port (in use or missing)" % UNOPENABLE_PORT
     for device in devices.values():
         assert device.wait_for(1, timeout=0.5, settle=0) == b""
+
+
+def test_device_that_went_away_gives_5(rig, devices):
+    devices[GONE_PORT].close_far_end()
+    result = brandcli(rig, "brand", "COM%d" % GONE_PORT, timeout=20)
+    assert failure(result, 5).startswith("COM%d: " % GONE_PORT)
+    assert result.elapsed <= BLOCKED_SECONDS[1]
+
+
+def test_bad_arguments_give_2_with_a_usage_line_and_help_names_the_exit_codes(rig, devices):
+    for args in ([], ["send", "COM5"], ["brand"], ["brand", "COM05"], ["code", "COM5", "COM6"]):
+        line = failure(brandcli(rig, *args), 2)
+        assert "usage: brandcli ports | brand COMn | code COMn" in line, args
+    assert devices[PORT].wait_for(1, timeout=0.5, settle=0) == b""
+
+    version = re.search(r"project\(Brand VERSION ([\d.]+)", (ROOT / "CMakeLists.txt").read_text())
+    result = brandcli(rig, "--version")
+    assert (result.returncode, result.stdout.splitlines()) == (0, ["brandcli " + version[1]])
+    result = brandcli(rig, "--help")
+    assert (result.returncode, result.stderr) == (0, "")
+    for code in (0, 2, 4, 5):
+        assert re.search(r"^ +%d  \S" % code, result.stdout, re.M), "--help misses exit code %d" % code
