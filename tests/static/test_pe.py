@@ -1,21 +1,26 @@
 """Static checks of the built Windows executables.
 
-The shipped program is the i686 build (build/win32/brand.exe); the x86_64 build
-(build/win64/brand.exe) is the one the Wine tests run, so both must carry the same resources and
-both must load on Windows XP. Nothing here runs the programs: the PE headers, the import table
-and the resources are read and decoded directly.
+The shipped programs are the i686 builds (build/win32/brand.exe, the dialog, and
+build/win32/brandcli.exe, its console companion); the x86_64 builds (build/win64) are the ones
+the Wine tests run, so both must carry the same resources and both must load on Windows XP.
+Nothing here runs the programs: the PE headers, the import table and the resources are read and
+decoded directly; the release zip's dates are read too.
 
 Run with Debian's python (it has python3-pefile):
 
     /usr/bin/python3 -m pytest tests/static
 
-BRAND_BUILD_DIR points at another directory holding win32/brand.exe and win64/brand.exe.
+BRAND_BUILD_DIR points at another directory holding win32/ and win64/ with both programs.
 """
 
 import functools
 import os
+import re
 import struct
+import subprocess
+import time
 import xml.etree.ElementTree as ElementTree
+import zipfile
 from pathlib import Path
 
 import pefile
@@ -23,13 +28,15 @@ import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD_DIR = Path(os.environ.get("BRAND_BUILD_DIR", ROOT / "build"))
-EXES = {"win32": BUILD_DIR / "win32" / "brand.exe", "win64": BUILD_DIR / "win64" / "brand.exe"}
+BUILDS = ("win32", "win64")
+PROGRAMS = ("brand", "brandcli")
 
 # --- Windows constants -----------------------------------------------------------------------
 
 IMAGE_FILE_MACHINE_I386 = 0x014C
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+IMAGE_SUBSYSTEM_WINDOWS_CUI = 3
 
 RT_ICON = 3
 RT_DIALOG = 5
@@ -137,17 +144,28 @@ def not_on_xp(dll, function):
 # --- Loading ---------------------------------------------------------------------------------
 
 
+def exe_path(build, program):
+    return BUILD_DIR / build / (program + ".exe")
+
+
 @functools.lru_cache(maxsize=None)
-def load(path):
+def load(build, program):
+    path = exe_path(build, program)
+    if not path.is_file():
+        pytest.fail("%s build not found at %s: build the programs first" % (build, path))
     return pefile.PE(str(path))
 
 
-@pytest.fixture(params=sorted(EXES))
+@pytest.fixture(params=[(b, p) for b in BUILDS for p in PROGRAMS], ids="-".join)
 def exe(request):
-    path = EXES[request.param]
-    if not path.is_file():
-        pytest.fail("%s build not found at %s: build the program first" % (request.param, path))
-    return request.param, load(path)
+    """(build, program, PE) of each program in each build."""
+    return request.param + (load(*request.param),)
+
+
+@pytest.fixture(params=BUILDS)
+def dialog_exe(request):
+    """(build, PE) of the dialog program, for the resources only it has."""
+    return request.param, load(request.param, "brand")
 
 
 def resources(pe):
@@ -179,32 +197,38 @@ def resource(pe, rtype, rid):
 
 
 def test_machine_type(exe):
-    name, pe = exe
-    expected = {"win32": IMAGE_FILE_MACHINE_I386, "win64": IMAGE_FILE_MACHINE_AMD64}[name]
+    build, _, pe = exe
+    expected = {"win32": IMAGE_FILE_MACHINE_I386, "win64": IMAGE_FILE_MACHINE_AMD64}[build]
     assert pe.FILE_HEADER.Machine == expected
     magic = {"win32": pefile.OPTIONAL_HEADER_MAGIC_PE,
-             "win64": pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS}[name]
+             "win64": pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS}[build]
     assert pe.OPTIONAL_HEADER.Magic == magic
 
 
-def test_gui_subsystem_loadable_on_xp(exe):
-    _, pe = exe
+# The dialog is a windows program; brandcli is run from a command prompt or a script.
+SUBSYSTEM = {"brand": IMAGE_SUBSYSTEM_WINDOWS_GUI, "brandcli": IMAGE_SUBSYSTEM_WINDOWS_CUI}
+
+
+def test_subsystem_loadable_on_xp(exe):
+    _, program, pe = exe
     header = pe.OPTIONAL_HEADER
-    assert header.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI
+    assert header.Subsystem == SUBSYSTEM[program]
     version = (header.MajorSubsystemVersion, header.MinorSubsystemVersion)
     assert version <= (5, 1), "subsystem version %d.%d is newer than Windows XP" % version
 
 
-# The shipped program must stay a small download for bench PCs; it was 56 KB when this limit
-# was set, so crossing it means something large (a C++ library part, MinGW's printf) slipped in.
-SIZE_LIMIT = 200 * 1024
+# The shipped programs must stay small downloads for bench PCs. The dialog was 56 KB when its
+# limit was set, so crossing it means something large (a C++ library part, MinGW's printf) slipped
+# in; brandcli, at 48 KB, is mostly the C runtime's start-up code.
+SIZE_LIMIT = {"brand": 200 * 1024, "brandcli": 64 * 1024}
 
 
-def test_shipped_program_is_small():
-    path = EXES["win32"]
-    size = path.stat().st_size
-    print("shipped program: %d bytes" % size)
-    assert size < SIZE_LIMIT, "%s is %d bytes" % (path, size)
+@pytest.mark.parametrize("program", PROGRAMS)
+def test_shipped_program_is_small(program):
+    load("win32", program)  # fails the test when it is not built
+    size = exe_path("win32", program).stat().st_size
+    print("shipped %s: %d bytes" % (program, size))
+    assert size < SIZE_LIMIT[program], "%s.exe is %d bytes" % (program, size)
 
 
 def imports(pe):
@@ -218,17 +242,21 @@ def imports(pe):
     return found
 
 
+# What each program cannot do without: windows, or the registry's list of ports.
+NEEDED_DLLS = {"brand": {"kernel32.dll", "user32.dll"}, "brandcli": {"kernel32.dll", "advapi32.dll"}}
+
+
 def test_imports_only_system_dlls(exe):
-    _, pe = exe
+    _, program, pe = exe
     found = imports(pe)
     assert found, "no imports at all: not a real program"
     dlls = {dll for dll, _ in found}
     assert dlls <= ALLOWED_DLLS, "imports from %s" % sorted(dlls - ALLOWED_DLLS)
-    assert {"kernel32.dll", "user32.dll"} <= dlls
+    assert NEEDED_DLLS[program] <= dlls
 
 
 def test_imports_nothing_xp_lacks(exe):
-    _, pe = exe
+    _, _, pe = exe
     bad = sorted("%s!%s" % (dll, fn) for dll, fn in imports(pe) if not_on_xp(dll, fn))
     assert not bad, "imports missing on Windows XP: %s" % ", ".join(bad)
 
@@ -287,7 +315,7 @@ def version_record(pe):
 
 
 def test_version_fixed_part(exe):
-    _, pe = exe
+    _, _, pe = exe
     key, _, fixed, _ = version_record(pe)
     assert key == "VS_VERSION_INFO"
     assert len(fixed) == 52
@@ -303,29 +331,77 @@ def test_version_fixed_part(exe):
     assert file_subtype == 0
 
 
+ANY_TEXT = object()  # a legal notice: any non-empty text
+
+# Each program's string table (language and code page), its strings in order, and its language.
+VERSION_STRINGS = {
+    "brand": ("080404B0", 0x0804, {
+        "FileDescription": "Vandrel Microsoft 基础类应用程序",
+        "FileVersion": "1, 0, 0, 1",
+        "InternalName": "Vandrel",
+        "LegalCopyright": ANY_TEXT,
+        "OriginalFilename": "Vandrel.EXE",
+        "ProductName": "Vandrel 应用程序",
+        "ProductVersion": "1, 0, 0, 1",
+    }),
+    "brandcli": ("040904B0", 0x0409, {
+        "FileDescription": "Brand command line: sets the brand of a device on a serial port",
+        "FileVersion": "1.0.0.1",
+        "InternalName": "brandcli",
+        "LegalCopyright": ANY_TEXT,
+        "OriginalFilename": "brandcli.exe",
+        "ProductName": "Brand",
+        "ProductVersion": "1.0.0.1",
+    }),
+}
+
+
 def test_version_strings_and_translation(exe):
-    _, pe = exe
+    _, program, pe = exe
+    table, language, expected = VERSION_STRINGS[program]
     _, _, _, children = version_record(pe)
     blocks = {c[0]: c for c in children}
     assert sorted(blocks) == ["StringFileInfo", "VarFileInfo"]
 
     tables = blocks["StringFileInfo"][3]
-    assert [t[0] for t in tables] == ["080404B0"], "expected one string table 080404B0"
+    assert [t[0] for t in tables] == [table], "expected one string table " + table
     entries = [(c[0], c[2]) for c in tables[0][3]]
-    keys = [k for k, _ in entries]
-    assert keys == ["FileDescription", "FileVersion", "InternalName", "LegalCopyright",
-                    "OriginalFilename", "ProductName", "ProductVersion"]
-    values = dict(entries)
-    assert values["FileDescription"] == "Vandrel Microsoft 基础类应用程序"
-    assert values["FileVersion"] == "1, 0, 0, 1"
-    assert values["InternalName"] == "Vandrel"
-    assert values["LegalCopyright"].strip()
-    assert values["OriginalFilename"] == "Vandrel.EXE"
-    assert values["ProductName"] == "Vandrel 应用程序"
-    assert values["ProductVersion"] == "1, 0, 0, 1"
+    assert [k for k, _ in entries] == list(expected)
+    for key, value in entries:
+        if expected[key] is ANY_TEXT:
+            assert value.strip(), key
+        else:
+            assert value == expected[key], key
 
     var = blocks["VarFileInfo"][3]
-    assert [(v[0], v[2]) for v in var] == [("Translation", struct.pack("<HH", 0x0804, 0x04B0))]
+    assert [(v[0], v[2]) for v in var] == [("Translation", struct.pack("<HH", language, 0x04B0))]
+
+
+def commit_time():
+    result = subprocess.run(["git", "log", "-1", "--format=%ct"], cwd=ROOT, capture_output=True,
+                            text=True)
+    if result.returncode != 0:
+        pytest.fail("cannot read the commit time: %s" % result.stderr.strip())
+    return int(result.stdout)
+
+
+def test_release_is_dated_by_the_commit_not_the_clock():
+    """Two releases of one commit must be the same bytes: the programs' link time and the zip's
+    dates are the commit time (cmake/source_date_epoch.cmake, tools/release.sh)."""
+    stamp = commit_time()
+    for program in PROGRAMS:
+        linked = load("win32", program).FILE_HEADER.TimeDateStamp
+        assert linked == stamp, "%s.exe is stamped %d, the commit %d" % (program, linked, stamp)
+    version = re.search(r"project\(Brand VERSION ([\d.]+)", (ROOT / "CMakeLists.txt").read_text())
+    path = ROOT / "dist" / ("Brand-%s-win32.zip" % version[1])
+    if not path.exists():
+        pytest.fail("%s is missing: tools/release.sh makes it (tools/test.sh runs it)" % path)
+    when = time.gmtime(stamp)[:6]
+    when = when[:5] + (when[5] // 2 * 2,)  # a zip stores seconds in steps of two
+    with zipfile.ZipFile(path) as archive:
+        dates = {entry.filename: entry.date_time for entry in archive.infolist()}
+    assert "Brand-%s/brandcli.exe" % version[1] in dates
+    assert set(dates.values()) == {when}, dates
 
 
 # --- Manifest --------------------------------------------------------------------------------
@@ -335,8 +411,8 @@ def local(tag):
     return tag.rsplit("}", 1)[-1]
 
 
-def test_manifest(exe):
-    _, pe = exe
+def test_manifest(dialog_exe):
+    _, pe = dialog_exe
     root = ElementTree.fromstring(resource(pe, RT_MANIFEST, 1))
     elements = list(root.iter())
     levels = [e for e in elements if local(e.tag) == "requestedExecutionLevel"]
@@ -352,8 +428,8 @@ def test_manifest(exe):
 # --- Icon ------------------------------------------------------------------------------------
 
 
-def test_group_icon(exe):
-    _, pe = exe
+def test_group_icon(dialog_exe):
+    _, pe = dialog_exe
     group = resource(pe, RT_GROUP_ICON, IDR_MAINFRAME)
     reserved, kind, count = struct.unpack_from("<HHH", group, 0)
     assert (reserved, kind) == (0, 1)
@@ -390,8 +466,8 @@ def string_resource(pe, sid):
     return block[pos + 2:pos + 2 + 2 * length].decode("utf-16-le")
 
 
-def test_about_menu_text(exe):
-    _, pe = exe
+def test_about_menu_text(dialog_exe):
+    _, pe = dialog_exe
     assert string_resource(pe, IDS_ABOUTBOX) == "关于 Vandrel(&A)..."
 
 
@@ -462,8 +538,6 @@ MAIN_DIALOG = dict(
     ],
 )
 
-ANY_TEXT = object()  # the legal notice: any non-empty text
-
 ABOUT_DIALOG = dict(
     style=DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
     ex_style=0,
@@ -503,11 +577,11 @@ def check_dialog(actual, expected):
         assert c["ex_style"] == 0, where
 
 
-def test_main_dialog(exe):
-    _, pe = exe
+def test_main_dialog(dialog_exe):
+    _, pe = dialog_exe
     check_dialog(parse_dialog(resource(pe, RT_DIALOG, IDD_VANDREL_DIALOG)), MAIN_DIALOG)
 
 
-def test_about_dialog(exe):
-    _, pe = exe
+def test_about_dialog(dialog_exe):
+    _, pe = dialog_exe
     check_dialog(parse_dialog(resource(pe, RT_DIALOG, IDD_ABOUTBOX)), ABOUT_DIALOG)
