@@ -1,11 +1,11 @@
-"""The program users get: the 32-bit brand.exe taken out of the release zip (tools/release.sh),
+"""The programs users get: the 32-bit brand.exe taken out of the release zip (tools/release.sh),
 run end to end under Wine's WoW64, where qemu-user emulates the 32-bit Wine loader, and worked
-by the 64-bit driver across the 32/64 boundary.
+by the 64-bit driver across the 32/64 boundary; then the zip's brandcli.exe sends one frame.
 
 What this build has of its own (calling conventions, the DCB's bit fields, pointer-size casts,
-the 32-bit runtime) shows only here. Every check shares one program start, which takes about a
-minute under emulation; the WoW64 prefix takes about 1.5 minutes to make. The checks run in
-file order on that one dialog.
+the 32-bit runtime) shows only here. The dialog's checks share one program start, which takes
+about a minute under emulation, and brandcli's start costs as much again; the WoW64 prefix takes
+about 1.5 minutes to make. The checks run in file order on that one dialog and prefix.
 """
 
 import hashlib
@@ -38,22 +38,22 @@ def release_zip():
     return ROOT / "dist" / ("Brand-%s-win32.zip" % version.group(1)), version.group(1)
 
 
-def released_exe(session):
-    """brand.exe out of the release zip, checked to be the very file the static checks read."""
+def released_exe(session, name="brand.exe"):
+    """`name` out of the release zip, checked to be the very file the static checks read."""
     path, version = release_zip()
     if not path.exists():
         pytest.fail("%s is missing: tools/release.sh makes it (tools/test.sh runs it)" % path)
     with zipfile.ZipFile(path) as archive:
-        exe = archive.read("Brand-%s/brand.exe" % version)
-    built = (winenv.build_dir("win32") / "brand.exe").read_bytes()
+        exe = archive.read("Brand-%s/%s" % (version, name))
+    built = (winenv.build_dir("win32") / name).read_bytes()
     assert hashlib.sha256(exe).digest() == hashlib.sha256(built).digest(), "zip holds another exe"
-    # In a folder of its own: the session's bin/ holds the x86_64 brand.exe of the other tests.
+    # In a folder of its own: the session's bin/ holds the x86_64 builds of the other tests.
     target = session.root / "release"
     target.mkdir(exist_ok=True)
-    (target / "brand.exe").write_bytes(exe)
-    for path in (target, target / "brand.exe"):
+    (target / name).write_bytes(exe)
+    for path in (target, target / name):
         winenv.chown_to_user(path)
-    return target / "brand.exe"
+    return target / name
 
 
 @pytest.fixture(scope="module")
@@ -153,3 +153,13 @@ def test_about_box_then_close_ends_the_program(shipped):
     assert dialog.wait_exit(timeout=10) is not None, "the program still runs after Close"
     dialog.stop()  # waits for the server to let go of the port, too
     assert dialog.rig.held() == {}
+
+
+def test_shipped_brandcli_sends_the_brand_frame(shipped):
+    rig, _, device = shipped
+    cli = released_exe(rig.session, "brandcli.exe")
+    device.clear()
+    result = rig.prefix.run([cli, "brand", "COM%d" % PORT], timeout=240)
+    print("32-bit brandcli ran %.1f s" % result.elapsed)
+    assert (result.returncode, result.stderr) == (0, ""), result.stderr
+    assert device.wait_for(16, timeout=3) == brand_frame("VANDREL8")
