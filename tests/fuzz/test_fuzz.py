@@ -1,4 +1,4 @@
-"""Runs every libFuzzer target briefly (FUZZ_SECONDS, default 5, per target): each replays its
+"""Runs every libFuzzer target briefly (FUZZ_SECONDS, default 4, per target): each replays its
 stored corpus and must then have run a real number of inputs without a single crash. Fuzzing in
 depth is `bash tools/fuzz.sh [SECONDS]`.
 
@@ -22,7 +22,7 @@ LINE = re.compile(r"^(\w+): (\d+) executions, (\d+) crashes$")
 
 @pytest.mark.skipif(shutil.which("clang++") is None, reason="clang++ is not installed")
 def test_fuzz_targets_run_clean():
-    seconds = int(os.environ.get("FUZZ_SECONDS", "5"))
+    seconds = int(os.environ.get("FUZZ_SECONDS", "4"))
     build = os.environ.get("FUZZ_BUILD_DIR", str(ROOT / "build" / "fuzz"))
     proc = subprocess.run(
         ["bash", str(HERE / "run.sh"), build],
