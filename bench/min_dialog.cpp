@@ -1,10 +1,12 @@
 // The windowed baseline: the least a Win32 program must do to show the Brand window with its
-// lists filled, and to send the brand frame when its Set button is pressed. It reads the
-// registered ports the way the program does and fills the three lists and the status field,
-// with a plain dialog procedure and no framework; choosing a port enables the Set buttons, and
-// the brand's Set button makes the bare press of press_win32.h on the chosen port, with no
-// status updates. Close, Esc or the close box end it. Its title is "Brand baseline", so that a
-// driver can tell it from the program when both run.
+// lists filled, and to make a Set press that the user sees. It reads the registered ports the
+// way the program does and fills the three lists and the status field, with a plain dialog
+// procedure and no framework; choosing a port enables the Set buttons. The brand's Set button
+// shows "端口%d打开" in the read-only field, makes the bare press of press_win32.h on the chosen
+// port and shows "端口关闭": the two texts every press of the program must show, one
+// SetDlgItemTextW each (the program hands its field wide text too). Close, Esc or the close box
+// end it. Its title is "Brand baseline", so that a driver can tell it from the program when both
+// run.
 #include <windows.h>
 
 #include <cstdio>
@@ -21,6 +23,10 @@ const int kStatus = 1005;
 const int kSetBrand = 1003;
 const int kSetCode = 1006;
 const int kCodeList = 1007;
+
+// The status texts, as the field shows them.
+const wchar_t kStatusClosed[] = L"\x7AEF\x53E3\x5173\x95ED";    // 端口关闭
+const wchar_t kStatusOpened[] = L"\x7AEF\x53E3%d\x6253\x5F00";  // 端口%d打开
 
 void FillPorts(HWND list) {
     HKEY key;
@@ -60,7 +66,11 @@ void SendBrand(HWND dialog) {
     SendMessageA(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(item));
     char device[32];
     std::snprintf(device, sizeof device, "\\\\.\\%s", item);
+    wchar_t opened[32];
+    wsprintfW(opened, kStatusOpened, std::atoi(item + 3));  // item is "COMn"
+    SetDlgItemTextW(dialog, kStatus, opened);
     PressSetBrand(device);
+    SetDlgItemTextW(dialog, kStatus, kStatusClosed);
 }
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -68,7 +78,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
         case WM_INITDIALOG:
             SetWindowTextA(dialog, "Brand baseline");
             FillPorts(GetDlgItem(dialog, kPortList));
-            SetDlgItemTextW(dialog, kStatus, L"\x7AEF\x53E3\x5173\x95ED");  // 端口关闭
+            SetDlgItemTextW(dialog, kStatus, kStatusClosed);
             SendDlgItemMessageA(dialog, kBrandList, CB_ADDSTRING, 0,
                                 reinterpret_cast<LPARAM>("VANDREL8"));
             SendDlgItemMessageA(dialog, kBrandList, CB_SETCURSEL, 0, 0);
