@@ -19,6 +19,11 @@
 #include "clock_win32.h"
 #include "press_win32.h"
 
+// brandcli imports ADVAPI32 for its port listing, so each of its starts maps that DLL too. The
+// one-shot press is timed against it from process start, so this program imports the same DLLs:
+// one function's address is enough for the loader.
+decltype(&RegCloseKey) volatile g_sameImportsAsBrandcli = &RegCloseKey;
+
 int main(int argc, char** argv) {
     bool once = argc == 3 && std::strcmp(argv[2], "--once") == 0;
     if (argc != 2 && !once) {
