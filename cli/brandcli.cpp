@@ -12,6 +12,7 @@
 #include "serial/discovery.h"
 #include "serial/serial_port.h"
 #include "version.h"
+#include "version_label.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ int main(int argc, char** argv) {
             PrintHelp();
             return kExitSent;
         case CliCommand::Version:
-            std::printf("brandcli %s\n", BRAND_VERSION_DOTTED);
+            std::printf("brandcli %s\n", BRAND_VERSION_LABEL);
             return kExitSent;
         case CliCommand::Usage:
             break;
