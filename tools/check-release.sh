@@ -56,10 +56,16 @@ for name in $names; do
 import sys
 import zipfile
 
-first, second = ([(i.filename, i.CRC, i.date_time, i.create_system, i.external_attr)
-                  for i in zipfile.ZipFile(path).infolist()] for path in sys.argv[1:])
-for entry in sorted(set(first) ^ set(second)):
-    print("check-release:   differs in the zip: %s" % (entry,))
+first, second = ({i.filename: i for i in zipfile.ZipFile(path).infolist()} for path in sys.argv[1:])
+for name in sorted(set(first) | set(second)):
+    if name not in first or name not in second:
+        print("check-release:   %s is in only one of them" % name)
+        continue
+    fields = [field for field in ("CRC", "file_size", "date_time", "create_system",
+                                  "external_attr", "compress_size", "extra", "comment")
+              if getattr(first[name], field) != getattr(second[name], field)]
+    if fields:
+        print("check-release:   %s differs: %s" % (name, ", ".join(fields)))
 PY
         esac
     fi
