@@ -4,10 +4,11 @@
 // failed port, and with --json one record per port. It keeps no files or settings.
 #include "cli/run.h"
 #include "serial/station.h"
+#include "version_label.h"
 
 int main(int argc, char** argv) {
     StartStation();
-    int code = RunBrandcli(argc, argv, stdout, stderr);
+    int code = RunBrandcli(argc, argv, stdout, stderr, BRAND_VERSION_LABEL);
     StationDone();
     return code;
 }

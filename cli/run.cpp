@@ -8,14 +8,13 @@
 #include "protocol/built_in_texts.h"
 #include "protocol/frames.h"
 #include "serial/station.h"
-#include "version.h"
 
 namespace {
 
 // How long one retry waits: short next to the 2 s a new port gets, long enough not to spin.
 constexpr unsigned kRetryPauseMs = 100;
 
-void PrintHelp(Reporter& reporter) {
+void PrintHelp(Reporter& reporter, const char* version) {
     const StationTexts& texts = Texts();
     char text[4096];
     std::snprintf(
@@ -51,7 +50,7 @@ void PrintHelp(Reporter& reporter) {
         "     (CTS held low), or the write failed (the adapter went away)\n"
         "  6  several ports, or watch: not every port took its whole frame\n"
         "  7  the output could not be written (a closed pipe, a full disk)\n",
-        BRAND_VERSION_DOTTED, texts.usage, kBuiltInBrand, kBuiltInCode,
+        version, texts.usage, kBuiltInBrand, kBuiltInCode,
         texts.takesIn
             ? "    --in DIR      watch: new entries of DIR instead of the system's ports\n"
             : "",
@@ -151,7 +150,7 @@ void SendAll(std::vector<PortSend>& sends) {
     JoinTasks();
 }
 
-int RunBrandcli(int argc, const char* const* argv, FILE* out, FILE* err) {
+int RunBrandcli(int argc, const char* const* argv, FILE* out, FILE* err, const char* version) {
     CliRequest request = ParseCommandLine(argc, argv, Texts().takesIn);
     Reporter reporter(out, err, request.json);
     int code = kExitSent;
@@ -164,10 +163,10 @@ int RunBrandcli(int argc, const char* const* argv, FILE* out, FILE* err) {
             }
             return kExitUsage;
         case CliCommand::Help:
-            PrintHelp(reporter);
+            PrintHelp(reporter, version);
             break;
         case CliCommand::Version:
-            reporter.Out(std::string("brandcli ") + BRAND_VERSION_DOTTED + "\n");
+            reporter.Out(std::string("brandcli ") + version + "\n");
             break;
         case CliCommand::Ports:
             code = ListAllPorts(request, reporter);

@@ -19,7 +19,9 @@ struct CliFrameBytes {
 };
 CliFrameBytes FrameFor(CliFrame frame);
 
-int RunBrandcli(int argc, const char* const* argv, FILE* out, FILE* err);
+// `version`: what --help and --version print ("1.0.0.1", or "1.0.0.1-dirty" for a build of a
+// tree with uncommitted changes).
+int RunBrandcli(int argc, const char* const* argv, FILE* out, FILE* err, const char* version);
 
 // Sends the frame to one port and reports the result; `retryMs`: how long a port that does not
 // open or take its settings is tried again (a port just registered may not be ready yet).

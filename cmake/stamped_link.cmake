@@ -1,4 +1,4 @@
-# The linker launcher of the stamped programs (see source_date_epoch.cmake): runs the link
+# The linker launcher of the stamped programs (see build_stamp.cmake): runs the link
 # command that follows "--" with SOURCE_DATE_EPOCH set to the time in EPOCH_FILE.
 #   cmake -DEPOCH_FILE=<file> -P stamped_link.cmake -- <link command...>
 file(STRINGS "${EPOCH_FILE}" epoch LIMIT_COUNT 1)

@@ -25,34 +25,18 @@ add_library(brand_platform STATIC
   platform/Wnd.cpp
 )
 
-# The shipped programs are stamped with the commit time instead of the link time (see
-# source_date_epoch.cmake). Dated once now, so a tree that cannot be dated fails here, and again
-# at every build, so a new commit re-stamps the next build of this folder.
-set(BRAND_EPOCH_FILE ${CMAKE_BINARY_DIR}/generated/source_date_epoch)
-set(BRAND_EPOCH_ARGS -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DEPOCH_FILE=${BRAND_EPOCH_FILE}
-    -DCONFIGURED_EPOCH=$ENV{SOURCE_DATE_EPOCH})
-function(brand_date_the_build)
-  set(SOURCE_DIR ${CMAKE_SOURCE_DIR})
-  set(EPOCH_FILE ${BRAND_EPOCH_FILE})
-  include(${CMAKE_CURRENT_LIST_DIR}/source_date_epoch.cmake)
-endfunction()
-brand_date_the_build()
-add_custom_target(source_date_epoch ALL
-  COMMAND ${CMAKE_COMMAND} ${BRAND_EPOCH_ARGS} -P ${CMAKE_CURRENT_LIST_DIR}/source_date_epoch.cmake
-  BYPRODUCTS ${BRAND_EPOCH_FILE}
-  VERBATIM)
+# The shipped programs are stamped with the commit time and carry the version label of the tree
+# they were built from (see build_stamp.cmake).
+include(${CMAKE_CURRENT_LIST_DIR}/build_stamp.cmake)
 
-# A shipped program: built with the lean options, from the generated version header, and linked
-# with the build's stamp (relinked when the stamp changes).
+# A shipped program: built with the lean options, from the generated version headers, and linked
+# with the build's stamp.
 function(brand_shipped_program target)
   target_compile_options(${target} PRIVATE ${BRAND_LEAN_OPTIONS})
   target_compile_definitions(${target} PRIVATE ${BRAND_LEAN_DEFINITIONS})
-  target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/generated)
-  add_dependencies(${target} source_date_epoch)
-  set_target_properties(${target} PROPERTIES
-    LINK_DEPENDS ${BRAND_EPOCH_FILE}
-    CXX_LINKER_LAUNCHER "${CMAKE_COMMAND};-DEPOCH_FILE=${BRAND_EPOCH_FILE};-P;${CMAKE_CURRENT_FUNCTION_LIST_DIR}/stamped_link.cmake;--")
+  brand_stamped_program(${target})
 endfunction()
+
 foreach(library brand_core brand_platform)
   target_compile_options(${library} PRIVATE ${BRAND_LEAN_OPTIONS})
   target_compile_definitions(${library} PRIVATE ${BRAND_LEAN_DEFINITIONS})
@@ -80,6 +64,14 @@ target_link_libraries(brandcli brand_core)
 brand_shipped_program(brandcli)
 set_source_files_properties(cli/brandcli.rc PROPERTIES OBJECT_DEPENDS
   ${CMAKE_BINARY_DIR}/generated/version.h)
+
+# What the release packs, in one build (and one stamp); naming both programs to the build runs
+# the stamp once for each.
+add_custom_target(shipped)
+add_dependencies(shipped brandcli)
+if(TARGET brand)
+  add_dependencies(shipped brand)
+endif()
 
 # Helper programs and Windows-side test programs, each folder with its own list.
 foreach(dir harness tests/e2e tests/faults bench)

@@ -34,7 +34,6 @@ machine lacks for that.
 
 import atexit
 import errno
-import inspect
 import os
 import pathlib
 import pwd
@@ -519,19 +518,23 @@ class WineSession:
         self._template = None
         self._prefixes = []
         self._count = 0
-        self._cache = PrefixCache("\n".join(
-            [inspect.getsource(WineSession._boot), repr(PREFIX_SETTINGS), CAPTION_FONT]))
+        # All of this file: what makes a prefix is spread over it (the boot, its environment,
+        # how Wine tools are run), and any change there must make new prefixes.
+        self._cache = PrefixCache(pathlib.Path(__file__).read_text(),
+                                  lambda command: as_user(command, user))
 
     def _made(self, path, wow64):
         """A prefix at `path` as :meth:`_boot` makes it, copied from the cache when the cache
         has one, else made and then kept there; its server stopped."""
         uid, _, _ = user_ids(self.user)
-        reserved_va = RESERVED_VA_WOW64 if wow64 else RESERVED_VA_NO_WOW64
-        name = self._cache.name("wow64" if wow64 else "x86_64", uid, reserved_va)
+        prefix = WinePrefix(path, self.user, wow64)
+        boots_with = sorted(item for item in prefix.env().items() if item[0] != "WINEPREFIX")
+        name = self._cache.name("wow64" if wow64 else "x86_64",
+                                ["uid=%d" % uid] + ["%s=%s" % item for item in boots_with])
         if self._cache.fetch(name, path):
-            return WinePrefix(path, self.user, wow64)
+            return prefix
         prefix = self._boot(path, wow64)
-        self._cache.publish(name, path)
+        self._cache.publish(name, path, prefix.processes)
         return prefix
 
     def _boot(self, path, wow64=False):

@@ -15,6 +15,7 @@ import subprocess
 import zipfile
 
 import pytest
+import source_tree  # harness/, on the path through tests/conftest.py
 
 from dialog_rig import (
     CLOSED,
@@ -34,18 +35,14 @@ from dialog_rig import (
 PORT = 5
 
 
-def release_zip():
-    version = re.search(r"project\(Brand VERSION ([\d.]+)", (ROOT / "CMakeLists.txt").read_text())
-    return ROOT / "dist" / ("Brand-%s-win32.zip" % version.group(1)), version.group(1)
-
-
 def released_exe(session, name="brand.exe"):
-    """`name` out of the release zip, checked to be the very file the static checks read."""
-    path, version = release_zip()
+    """`name` out of the release zip of the tree as it is, checked to be the very file the static
+    checks read."""
+    path, label = source_tree.release_zip(ROOT), source_tree.label(ROOT)
     if not path.exists():
         pytest.fail("%s is missing: tools/release.sh makes it (tools/test.sh runs it)" % path)
     with zipfile.ZipFile(path) as archive:
-        exe = archive.read("Brand-%s/%s" % (version, name))
+        exe = archive.read("Brand-%s/%s" % (label, name))
     built = (winenv.build_dir("win32") / name).read_bytes()
     assert hashlib.sha256(exe).digest() == hashlib.sha256(built).digest(), "zip holds another exe"
     # In a folder of its own: the session's bin/ holds the x86_64 builds of the other tests.

@@ -15,9 +15,7 @@ BRAND_BUILD_DIR points at another directory holding win32/ and win64/ with both 
 
 import functools
 import os
-import re
 import struct
-import subprocess
 import time
 import xml.etree.ElementTree as ElementTree
 import zipfile
@@ -25,6 +23,8 @@ from pathlib import Path
 
 import pefile
 import pytest
+
+import source_tree  # harness/, which tests/conftest.py puts on the path
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD_DIR = Path(os.environ.get("BRAND_BUILD_DIR", ROOT / "build"))
@@ -377,31 +377,31 @@ def test_version_strings_and_translation(exe):
     assert [(v[0], v[2]) for v in var] == [("Translation", struct.pack("<HH", language, 0x04B0))]
 
 
-def commit_time():
-    result = subprocess.run(["git", "log", "-1", "--format=%ct"], cwd=ROOT, capture_output=True,
-                            text=True)
-    if result.returncode != 0:
-        pytest.fail("cannot read the commit time: %s" % result.stderr.strip())
-    return int(result.stdout)
-
-
-def test_release_is_dated_by_the_commit_not_the_clock():
+def test_release_is_dated_by_the_commit_and_named_for_the_tree():
     """Two releases of one commit must be the same bytes: the programs' link time and the zip's
-    dates are the commit time (cmake/source_date_epoch.cmake, tools/release.sh)."""
-    stamp = commit_time()
+    dates are the commit time, read here from the tree's own repository (SOURCE_DATE_EPOCH where
+    it has none), not from the build's stamp. A tree with uncommitted changes is not that commit:
+    the zip's names and brandcli's version then say "-dirty" (cmake/build_stamp.cmake,
+    tools/release.sh)."""
+    try:
+        stamp, label = source_tree.commit_time(ROOT), source_tree.label(ROOT)
+    except source_tree.SourceTreeError as error:
+        pytest.fail(str(error))
     for program in PROGRAMS:
         linked = load("win32", program).FILE_HEADER.TimeDateStamp
         assert linked == stamp, "%s.exe is stamped %d, the commit %d" % (program, linked, stamp)
-    version = re.search(r"project\(Brand VERSION ([\d.]+)", (ROOT / "CMakeLists.txt").read_text())
-    path = ROOT / "dist" / ("Brand-%s-win32.zip" % version[1])
+    cli = exe_path("win32", "brandcli").read_bytes()
+    shown = (label.encode() + b"\0" in cli, b"-dirty\0" in cli)
+    assert shown == (True, label.endswith("-dirty")), "brandcli.exe does not say %s" % label
+    path = source_tree.release_zip(ROOT)
     if not path.exists():
         pytest.fail("%s is missing: tools/release.sh makes it (tools/test.sh runs it)" % path)
     when = time.gmtime(stamp)[:6]
     when = when[:5] + (when[5] // 2 * 2,)  # a zip stores seconds in steps of two
     with zipfile.ZipFile(path) as archive:
-        dates = {entry.filename: entry.date_time for entry in archive.infolist()}
-    assert "Brand-%s/brandcli.exe" % version[1] in dates
-    assert set(dates.values()) == {when}, dates
+        entries = archive.infolist()
+    assert "Brand-%s/brandcli.exe" % label in [entry.filename for entry in entries]
+    assert {(entry.date_time, entry.create_system) for entry in entries} == {(when, 3)}, entries
 
 
 # --- Manifest --------------------------------------------------------------------------------

@@ -33,7 +33,7 @@ Outcome Brandcli(std::vector<const char*> words, const char* outPath = nullptr) 
     FILE* out = outPath ? std::fopen(outPath, "w") : std::tmpfile();
     FILE* err = std::tmpfile();
     Outcome run;
-    run.code = RunBrandcli(static_cast<int>(words.size()), words.data(), out, err);
+    run.code = RunBrandcli(static_cast<int>(words.size()), words.data(), out, err, "9.8.7.6");
     run.out = outPath ? (std::fclose(out), "") : ReadAll(out);
     run.err = ReadAll(err);
     return run;
