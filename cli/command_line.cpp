@@ -4,10 +4,6 @@
 
 namespace {
 
-char Upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 CliRequest Usage(const char* problem, const char* word) {
     CliRequest request;
     request.problem = problem;
@@ -15,63 +11,125 @@ CliRequest Usage(const char* problem, const char* word) {
     return request;
 }
 
-}  // namespace
-
-std::optional<BYTE> ParsePortName(const char* text) {
-    for (const char* prefix = "COM"; *prefix; ++prefix, ++text) {
-        if (Upper(*text) != *prefix) {
-            return std::nullopt;
-        }
-    }
-    if (*text < '1' || *text > '9') {
-        return std::nullopt;  // no digits, a sign, or a leading zero
-    }
-    unsigned number = 0;
-    int digits = 0;
-    for (; *text >= '0' && *text <= '9' && digits < 3; ++text, ++digits) {
-        number = number * 10 + static_cast<unsigned>(*text - '0');
-    }
-    if (*text != '\0' || number > 255) {
-        return std::nullopt;
-    }
-    return static_cast<BYTE>(number);
+bool Is(const char* word, const char* name) {
+    return std::strcmp(word, name) == 0;
 }
 
-CliRequest ParseCommandLine(int argc, const char* const* argv) {
-    if (argc < 2) {
-        return Usage("no command", nullptr);
+// 1 to 1000000, decimal digits only: a count is a number of devices, never a sign or a hex.
+bool ParseCount(const char* text, unsigned long* count) {
+    unsigned long value = 0;
+    if (!*text || *text == '0') {
+        return false;
     }
-    const char* name = argv[1];
-    const struct {
-        const char* name;
-        CliCommand command;
-        bool takesPort;
-    } kCommands[] = {
-        {"ports", CliCommand::Ports, false},       {"brand", CliCommand::Brand, true},
-        {"code", CliCommand::Code, true},          {"--help", CliCommand::Help, false},
-        {"--version", CliCommand::Version, false},
-    };
-    for (const auto& known : kCommands) {
-        if (std::strcmp(name, known.name) != 0) {
-            continue;
+    for (; *text; ++text) {
+        if (*text < '0' || *text > '9' || value > 100000) {
+            return false;
         }
-        int words = known.takesPort ? 3 : 2;
-        if (argc < words) {
-            return Usage("needs a port (COM1 to COM255)", name);
-        }
-        if (argc > words) {
-            return Usage("unexpected argument", argv[words]);
-        }
-        CliRequest request;
-        request.command = known.command;
-        if (known.takesPort) {
-            std::optional<BYTE> port = ParsePortName(argv[2]);
-            if (!port) {
-                return Usage("not a port name (COM1 to COM255)", argv[2]);
+        value = value * 10 + static_cast<unsigned long>(*text - '0');
+    }
+    *count = value;
+    return value <= 1000000;
+}
+
+bool ParseFrame(const char* word, CliFrame* frame) {
+    if (Is(word, "brand")) {
+        *frame = CliFrame::Brand;
+    } else if (Is(word, "code")) {
+        *frame = CliFrame::Code;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CliRequest ParseCommandLine(int argc, const char* const* argv, bool takesIn) {
+    // Options first, wherever they stand; what is left are the command and its words.
+    CliRequest request;
+    std::vector<const char*> words;
+    const char* countWord = nullptr;
+    const char* onlyWord = nullptr;
+    const char* inWord = nullptr;
+    const char* jsonWord = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        if (Is(word, "--json")) {
+            if (jsonWord) {
+                return Usage(cli_problem::kTwice, word);
             }
-            request.port = *port;
+            jsonWord = word;
+            request.json = true;
+        } else if (Is(word, "--count") || Is(word, "--only") || (takesIn && Is(word, "--in"))) {
+            const char** seen = Is(word, "--count")  ? &countWord
+                                : Is(word, "--only") ? &onlyWord
+                                                     : &inWord;
+            if (*seen) {
+                return Usage(cli_problem::kTwice, word);
+            }
+            *seen = word;
+            const char* value = i + 1 < argc ? argv[++i] : nullptr;
+            if (seen == &countWord) {
+                if (!value || !ParseCount(value, &request.count)) {
+                    return Usage(cli_problem::kNeedsNumber, word);
+                }
+            } else if (!value || !*value) {
+                return Usage(seen == &inWord ? cli_problem::kNeedsFolder : cli_problem::kNeedsText,
+                             word);
+            } else {
+                (seen == &onlyWord ? request.only : request.in) = value;
+            }
+        } else if (word[0] == '-' && word[1] == '-' && !Is(word, "--help") &&
+                   !Is(word, "--version")) {
+            return Usage(cli_problem::kUnknownOption, word);
+        } else {
+            words.push_back(word);
         }
-        return request;
     }
-    return Usage("unknown command", name);
+    if (words.empty()) {
+        return Usage(cli_problem::kNoCommand, nullptr);
+    }
+
+    const char* name = words[0];
+    if (Is(name, "ports") || Is(name, "--help") || Is(name, "--version")) {
+        request.command = Is(name, "ports")    ? CliCommand::Ports
+                          : Is(name, "--help") ? CliCommand::Help
+                                               : CliCommand::Version;
+        if (words.size() > 1) {
+            return Usage(cli_problem::kUnexpected, words[1]);
+        }
+    } else if (Is(name, "brand") || Is(name, "code")) {
+        request.command = CliCommand::Send;
+        ParseFrame(name, &request.frame);
+        if (words.size() < 2) {
+            return Usage(cli_problem::kNeedsPort, name);
+        }
+        if (words.size() - 1 > kMaxPorts) {
+            return Usage(cli_problem::kTooManyPorts, name);
+        }
+        request.ports.assign(words.begin() + 1, words.end());
+    } else if (Is(name, "watch")) {
+        request.command = CliCommand::Watch;
+        if (words.size() < 2 || !ParseFrame(words[1], &request.frame)) {
+            return Usage(cli_problem::kNeedsFrame, words.size() < 2 ? name : words[1]);
+        }
+        if (words.size() > 2) {
+            return Usage(cli_problem::kUnexpected, words[2]);
+        }
+    } else {
+        return Usage(cli_problem::kUnknownCommand, name);
+    }
+
+    // What each command takes: --json all but --help and --version; the rest watch alone.
+    bool watch = request.command == CliCommand::Watch;
+    bool plain = request.command == CliCommand::Help || request.command == CliCommand::Version;
+    const char* refused = plain && jsonWord     ? jsonWord
+                          : !watch && countWord ? countWord
+                          : !watch && onlyWord  ? onlyWord
+                          : !watch && inWord    ? inWord
+                                                : nullptr;
+    if (refused) {
+        return Usage(cli_problem::kNotTaken, refused);
+    }
+    return request;
 }

@@ -1,39 +1,52 @@
-// brandcli's command line, read without any Win32 call so the native tests can check it. Scripts
-// depend on what is accepted and on the exit codes, so both are an interface: change neither
-// lightly.
+// brandcli's command line, read without any system call so the native tests can check it.
+// Scripts depend on what is accepted, so it is an interface: change it only with care.
+//
+//   brandcli ports [--json]
+//   brandcli brand PORT... [--json]          (and code)
+//   brandcli watch brand|code [--only TEXT] [--count N] [--in DIR] [--json]
+//   brandcli --help | --version
+//
+// Options may stand anywhere after the program name; one the command does not take is a usage
+// error. Ports are checked by the system's own rules later (serial/station.h): here they are
+// only collected.
 #pragma once
 
-#include <optional>
+#include <vector>
 
-#include "platform/win_types.h"
+enum class CliCommand { Usage, Ports, Send, Watch, Help, Version };
+enum class CliFrame { Brand, Code };
 
-// Exit codes. 1 and 3 stay unused: the C runtime and a crashing program end with those, and a
-// script must not take them for one of brandcli's own answers.
-enum CliExit {
-    kExitSent = 0,       // the port accepted the whole frame (and ports, --help, --version)
-    kExitUsage = 2,      // unknown command, missing, extra or malformed arguments
-    kExitNotOpened = 4,  // the port could not be opened; nothing was sent
-    kExitNotWritten = 5  // the frame was not written whole; a pending write was cancelled
-};
-
-enum class CliCommand { Usage, Ports, Brand, Code, Help, Version };
+// At most this many ports in one call: as many as Windows numbers.
+constexpr unsigned kMaxPorts = 255;
 
 struct CliRequest {
     CliCommand command = CliCommand::Usage;
-    BYTE port = 0;  // Brand and Code: the port to send to
+    CliFrame frame = CliFrame::Brand;  // Send and Watch
+    std::vector<const char*> ports;    // Send: as typed, in order
+    bool json = false;
+    unsigned long count = 0;     // Watch: end after this many devices; 0 for no end
+    const char* only = nullptr;  // Watch: only ports whose tags contain this text
+    const char* in = nullptr;    // Watch: the folder to watch instead of the system's list
     // Usage: what is wrong, and the word it concerns (null when there is no command at all).
     const char* problem = nullptr;
     const char* word = nullptr;
 };
 
-// The one-line synopsis shown with every usage error and atop --help.
-constexpr const char kUsage[] =
-    "usage: brandcli ports | brand COMn | code COMn | --help | --version";
+// The usage problems, one text each, so a test can tell them apart.
+namespace cli_problem {
+constexpr const char kNoCommand[] = "no command";
+constexpr const char kUnknownCommand[] = "unknown command";
+constexpr const char kUnknownOption[] = "unknown option";
+constexpr const char kNeedsPort[] = "needs at least one port";
+constexpr const char kTooManyPorts[] = "more than 255 ports";
+constexpr const char kNeedsFrame[] = "needs brand or code";
+constexpr const char kUnexpected[] = "unexpected argument";
+constexpr const char kNotTaken[] = "this command does not take that option";
+constexpr const char kTwice[] = "option given twice";
+constexpr const char kNeedsNumber[] = "needs a number from 1 to 1000000";
+constexpr const char kNeedsText[] = "needs a text";
+constexpr const char kNeedsFolder[] = "needs a folder";
+}  // namespace cli_problem
 
-// "COM" in any case, then 1 to 3 decimal digits without a leading zero, naming port 1 to 255:
-// "com5" and "COM255" yes; "COM05", "COM0", "COM256", "\\.\COM5", "5", "COM5:" no. Strict on
-// purpose: a script's typo must fail, not reach some other port.
-std::optional<BYTE> ParsePortName(const char* text);
-
-// argv[0] is the program; the rest is one command and, for brand and code, its port.
-CliRequest ParseCommandLine(int argc, const char* const* argv);
+// argv[0] is the program. `takesIn`: whether this system has `watch --in DIR`.
+CliRequest ParseCommandLine(int argc, const char* const* argv, bool takesIn);

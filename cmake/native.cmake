@@ -16,8 +16,11 @@ add_executable(unit_tests
   tests/unit/logic_test.cpp
   tests/unit/scripted_serial.cpp
   tests/unit/command_line_test.cpp
-  cli/command_line.cpp
+  tests/unit/brandcli_test.cpp
+  tests/unit/scripted_station.cpp
+  ${BRAND_CLI_SOURCES}
 )
+target_include_directories(unit_tests PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(unit_tests brand_core GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests)

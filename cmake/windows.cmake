@@ -1,12 +1,14 @@
 # MinGW-w64 builds (i686 shipped, x86_64 tested under Wine).
 include(${CMAKE_CURRENT_LIST_DIR}/mingw_runtime.cmake)
 
-# What goes into the shipped program is built without exceptions, RTTI or unwind tables (it uses
-# none), without locks around local statics (everything runs on the one UI thread), and with the
-# system C runtime's printf instead of MinGW's own: each of those would bring library code several
-# times the size of the program itself.
+# What goes into the shipped programs is built without exceptions, RTTI or unwind tables (they use
+# none), without locks around local statics (no local static of theirs is reached by two threads),
+# and with the system C runtime's printf instead of MinGW's own: each of those would bring library
+# code several times the size of the program itself. The C++ library's headers switch MinGW's
+# printf on for every later stdio.h, so stdio.h is read first, before any of them.
 set(BRAND_LEAN_OPTIONS
-    -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics)
+    -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics
+    $<$<COMPILE_LANGUAGE:CXX>:-include$<SEMICOLON>stdio.h>)
 set(BRAND_LEAN_DEFINITIONS __USE_MINGW_ANSI_STDIO=0)
 
 add_library(brand_core STATIC ${BRAND_CORE_SOURCES} serial/serial_win32.cpp)
@@ -22,9 +24,6 @@ add_library(brand_platform STATIC
   platform/WinApp.cpp
   platform/Wnd.cpp
 )
-
-# The version record's numbers come from the project version; both programs read them.
-configure_file(res/version.h.in generated/version.h @ONLY)
 
 # The shipped programs are stamped with the commit time instead of the link time (see
 # source_date_epoch.cmake). Dated once now, so a tree that cannot be dated fails here, and again
@@ -75,7 +74,8 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/res/brand.rc)
 endif()
 
 # brandcli: the same serial layer from a console, for scripts.
-add_executable(brandcli cli/brandcli.cpp cli/command_line.cpp cli/brandcli.rc)
+add_executable(brandcli cli/brandcli.cpp ${BRAND_CLI_SOURCES} serial/station_win32.cpp
+  cli/lean_runtime.cpp cli/brandcli.rc)
 target_link_libraries(brandcli brand_core)
 brand_shipped_program(brandcli)
 set_source_files_properties(cli/brandcli.rc PROPERTIES OBJECT_DEPENDS

@@ -26,3 +26,9 @@ public:
 // name no addressable port are skipped; any error other than "more data" ends the walk, since
 // retrying a failing index would never end and its buffers hold nothing read.
 size_t DiscoverPorts(SerialCommValues& values, BYTE* table, size_t capacity);
+
+// A value's name, which names the driver behind the port (\Device\Serial0, \Device\VCP0).
+typedef char PortValueName[kValueNameCapacity];
+
+// The same walk, also keeping each stored port's value name in `names[i]` (NUL-terminated).
+size_t DiscoverPorts(SerialCommValues& values, BYTE* table, size_t capacity, PortValueName* names);

@@ -10,6 +10,10 @@ bool IsDigit(BYTE c) {
     return c >= '0' && c <= '9';
 }
 
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 }  // namespace
 
 std::optional<BYTE> ParsePortNumber(const BYTE* data, size_t size) {
@@ -39,4 +43,24 @@ std::optional<BYTE> ParsePortNumber(const BYTE* data, size_t size) {
         return std::nullopt;
     }
     return static_cast<BYTE>(value);
+}
+
+std::optional<BYTE> ParsePortName(const char* text) {
+    for (const char* prefix = "COM"; *prefix; ++prefix, ++text) {
+        if (Upper(*text) != *prefix) {
+            return std::nullopt;
+        }
+    }
+    if (*text < '1' || *text > '9') {
+        return std::nullopt;  // no digits, a sign, or a leading zero
+    }
+    unsigned number = 0;
+    int digits = 0;
+    for (; IsDigit(static_cast<BYTE>(*text)) && digits < 3; ++text, ++digits) {
+        number = number * 10 + static_cast<unsigned>(*text - '0');
+    }
+    if (*text != '\0' || number > 255) {
+        return std::nullopt;
+    }
+    return static_cast<BYTE>(number);
 }

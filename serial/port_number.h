@@ -1,4 +1,4 @@
-// Turning the registry's description of a serial port into the port's number.
+// Port numbers: from the registry's description of a port, and from a port name typed by a user.
 #pragma once
 
 #include <cstddef>
@@ -15,3 +15,8 @@
 // Returns nothing for a number outside 0..255: such a value names no port this program can
 // address, and cutting it to 8 bits would send frames to an unrelated port (COM300 -> COM44).
 std::optional<BYTE> ParsePortNumber(const BYTE* data, size_t size);
+
+// A port name as a user types it: "COM" in any case, then 1 to 3 decimal digits without a leading
+// zero, naming port 1 to 255: "com5" and "COM255" yes; "COM05", "COM0", "COM256", "\\.\COM5",
+// "5", "COM5:" no. Strict on purpose: a script's typo must fail, not reach some other port.
+std::optional<BYTE> ParsePortName(const char* text);

@@ -5,13 +5,15 @@
 #include <cstddef>
 
 #include "platform/win_types.h"
+#include "serial/discovery.h"
+#include "serial/send_result.h"
 
 // Opens port `number` for exclusive, overlapped read/write. INVALID_HANDLE_VALUE on failure.
 HANDLE OpenPort(BYTE number);
 
-// Timeouts, then line settings, then a purge of both directions. Failures are not fatal: a port
-// that cannot be configured is still written to.
-void ConfigureSerialPort(HANDLE port);
+// Timeouts, then line settings, then a purge of both directions. Returns whether the timeouts and
+// the line settings were read and applied; the dialog writes to the port either way.
+BOOL ConfigureSerialPort(HANDLE port);
 
 // Writes one frame, waiting at most kWriteWaitMs for the device to take it. A write still
 // pending then is cancelled and its completion awaited, so nothing the system still uses is
@@ -22,3 +24,10 @@ void ReleasePort(HANDLE port);
 
 // Fills `table` (kPortTableCapacity entries) from the registry; returns the count.
 BYTE ReadRegisteredPorts(BYTE* table);
+// The same, with each port's value name in `names` (kPortTableCapacity entries).
+BYTE ReadRegisteredPorts(BYTE* table, PortValueName* names);
+
+// brandcli's whole send to port `number`: open, configure, write, release. A port that refuses
+// its timeouts or line settings gets nothing: the frame would go out at whatever speed the port
+// had, and the device would take it for noise.
+SendResult SendFrameToPort(BYTE number, const BYTE* bytes, DWORD count);

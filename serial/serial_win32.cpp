@@ -15,10 +15,10 @@ HANDLE OpenPort(BYTE number) {
                        FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-void ConfigureSerialPort(HANDLE port) {
+BOOL ConfigureSerialPort(HANDLE port) {
     COMMTIMEOUTS timeouts = {};
     SetPortTimeouts(timeouts);
-    SetCommTimeouts(port, &timeouts);
+    BOOL configured = SetCommTimeouts(port, &timeouts);
 
     // Without a state read from the port there is nothing trustworthy to write back; the line
     // then keeps whatever settings it had.
@@ -26,9 +26,12 @@ void ConfigureSerialPort(HANDLE port) {
     dcb.DCBlength = sizeof dcb;
     if (GetCommState(port, &dcb)) {
         SetLineSettings(dcb);
-        SetCommState(port, &dcb);
+        configured = SetCommState(port, &dcb) && configured;
+    } else {
+        configured = FALSE;
     }
     PurgeComm(port, kPurgeAll);
+    return configured;
 }
 
 BOOL WriteFrame(const BYTE* bytes, DWORD count, HANDLE port) {
@@ -58,6 +61,19 @@ BOOL WriteFrame(const BYTE* bytes, DWORD count, HANDLE port) {
 
 void ReleasePort(HANDLE port) {
     CloseHandle(port);
+}
+
+SendResult SendFrameToPort(BYTE number, const BYTE* bytes, DWORD count) {
+    HANDLE port = OpenPort(number);
+    if (port == INVALID_HANDLE_VALUE) {
+        return SendResult::NotOpened;
+    }
+    SendResult result = SendResult::NotConfigured;
+    if (ConfigureSerialPort(port)) {
+        result = WriteFrame(bytes, count, port) ? SendResult::Sent : SendResult::NotWritten;
+    }
+    ReleasePort(port);
+    return result;
 }
 
 namespace {
@@ -91,9 +107,13 @@ private:
 }  // namespace
 
 BYTE ReadRegisteredPorts(BYTE* table) {
+    return ReadRegisteredPorts(table, nullptr);
+}
+
+BYTE ReadRegisteredPorts(BYTE* table, PortValueName* names) {
     RegistrySerialComm key;
     if (!key.IsOpen()) {
         return 0;
     }
-    return static_cast<BYTE>(DiscoverPorts(key, table, kPortTableCapacity));
+    return static_cast<BYTE>(DiscoverPorts(key, table, kPortTableCapacity, names));
 }

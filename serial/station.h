@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "serial/send_result.h"
+
 // One port as the program names and describes it.
 struct PortEntry {
     // The port as records and messages show it: "COM5" (upper case) on Windows, the path as
@@ -26,9 +28,6 @@ struct PortEntry {
     // "by_id", "vid", "pid", "serial", "manufacturer", "product" on Linux). Only known ones.
     std::vector<std::pair<std::string, std::string>> facts;
 };
-
-// How one send ended. Not opened and not configured both mean that nothing was sent.
-enum class SendResult { Sent, NotOpened, NotConfigured, NotWritten };
 
 struct SendOutcome {
     SendResult result = SendResult::NotOpened;
@@ -83,8 +82,10 @@ void SleepMs(unsigned ms);
 // Now, UTC, as "2026-12-08T09:15:02.123Z".
 std::string UtcTimestamp();
 
-// True once an interrupt asked the program to end.
+// True once an interrupt, or RequestEnd, asked the program to end.
 bool Interrupted();
+// Ends the program as an interrupt would: a watch wakes and stops after the sends in flight.
+void RequestEnd();
 
 // Watching for new ports. ArmWatch starts watching `place` (null: the system's own list of
 // ports; on Linux a folder given with --in) and lists what is there now; a change after that

@@ -7,57 +7,76 @@
 
 namespace {
 
-CliRequest Parse(std::vector<const char*> words) {
+CliRequest Parse(std::vector<const char*> words, bool takesIn = false) {
     words.insert(words.begin(), "brandcli");
-    return ParseCommandLine(static_cast<int>(words.size()), words.data());
+    return ParseCommandLine(static_cast<int>(words.size()), words.data(), takesIn);
 }
 
-TEST(CommandLine, PortNames) {
-    EXPECT_EQ(ParsePortName("COM1"), 1);
-    EXPECT_EQ(ParsePortName("com5"), 5);
-    EXPECT_EQ(ParsePortName("cOm12"), 12);
-    EXPECT_EQ(ParsePortName("COM100"), 100);
-    EXPECT_EQ(ParsePortName("COM255"), 255);
-    for (const char* bad :
-         {"COM05", "COM0", "COM00", "COM256", "COM999", "COM1000", "\\\\.\\COM5", "5", "COM",
-          "COM+5", "COM-5", " COM5", "COM5 ", "COM5:", "COMX", "LPT1", "COMM5", ""}) {
-        EXPECT_EQ(ParsePortName(bad), std::nullopt) << bad;
-    }
-}
-
-TEST(CommandLine, CommandsTakeExactlyTheirArguments) {
+TEST(CommandLine, CommandsAndOptionsInAnyOrder) {
     EXPECT_EQ(Parse({"ports"}).command, CliCommand::Ports);
+    EXPECT_TRUE(Parse({"--json", "ports"}).json);
     EXPECT_EQ(Parse({"--help"}).command, CliCommand::Help);
     EXPECT_EQ(Parse({"--version"}).command, CliCommand::Version);
-    CliRequest brand = Parse({"brand", "com7"});
-    EXPECT_EQ(brand.command, CliCommand::Brand);
-    EXPECT_EQ(brand.port, 7);
-    CliRequest code = Parse({"code", "COM123"});
-    EXPECT_EQ(code.command, CliCommand::Code);
-    EXPECT_EQ(code.port, 123);
 
-    // Each usage error names the word at fault, so the one line on stderr says what to fix.
+    CliRequest send = Parse({"code", "COM7", "--json", "com9"});
+    EXPECT_EQ(send.command, CliCommand::Send);
+    EXPECT_EQ(send.frame, CliFrame::Code);
+    EXPECT_TRUE(send.json);
+    EXPECT_EQ(send.ports, (std::vector<const char*>{"COM7", "com9"}));
+
+    CliRequest watch = Parse({"--count", "3", "watch", "--only", "VCP", "brand"});
+    EXPECT_EQ(watch.command, CliCommand::Watch);
+    EXPECT_EQ(watch.frame, CliFrame::Brand);
+    EXPECT_EQ(watch.count, 3u);
+    EXPECT_STREQ(watch.only, "VCP");
+    EXPECT_STREQ(Parse({"watch", "code", "--in", "/dev/serial/by-id"}, true).in,
+                 "/dev/serial/by-id");
+
+    std::vector<const char*> many(255, "COM1");
+    many.insert(many.begin(), "brand");
+    EXPECT_EQ(Parse(many).command, CliCommand::Send);
+    many.push_back("COM2");
+    EXPECT_STREQ(Parse(many).problem, cli_problem::kTooManyPorts);
+}
+
+TEST(CommandLine, EachUsageErrorNamesItsProblemAndWord) {
+    using namespace cli_problem;
     struct {
         std::vector<const char*> words;
+        const char* problem;
         const char* word;
     } bad[] = {
-        {{}, nullptr},
-        {{"Brand", "COM5"}, "Brand"},
-        {{"send", "COM5"}, "send"},
-        {{"brand"}, "brand"},
-        {{"code", "COM05"}, "COM05"},
-        {{"brand", "5"}, "5"},
-        {{"ports", "COM5"}, "COM5"},
-        {{"brand", "COM5", "COM6"}, "COM6"},
-        {{"--help", "x"}, "x"},
-        {{"/?"}, "/?"},
+        {{}, kNoCommand, nullptr},
+        {{"--json"}, kNoCommand, nullptr},
+        {{"Brand", "COM5"}, kUnknownCommand, "Brand"},
+        {{"/?"}, kUnknownCommand, "/?"},
+        {{"brand"}, kNeedsPort, "brand"},
+        {{"ports", "COM5"}, kUnexpected, "COM5"},
+        {{"--help", "x"}, kUnexpected, "x"},
+        {{"brand", "COM5", "--jsn"}, kUnknownOption, "--jsn"},
+        {{"watch", "code", "--in", "/dev"}, kUnknownOption, "--in"},  // Windows has no --in
+        {{"watch"}, kNeedsFrame, "watch"},
+        {{"watch", "send"}, kNeedsFrame, "send"},
+        {{"watch", "code", "COM5"}, kUnexpected, "COM5"},
+        {{"brand", "COM5", "--count", "2"}, kNotTaken, "--count"},
+        {{"ports", "--only", "VCP"}, kNotTaken, "--only"},
+        {{"--version", "--json"}, kNotTaken, "--json"},
+        {{"watch", "code", "--json", "--json"}, kTwice, "--json"},
+        {{"watch", "code", "--count", "1", "--count", "2"}, kTwice, "--count"},
+        {{"watch", "code", "--count"}, kNeedsNumber, "--count"},
+        {{"watch", "code", "--count", "0"}, kNeedsNumber, "--count"},
+        {{"watch", "code", "--count", "-1"}, kNeedsNumber, "--count"},
+        {{"watch", "code", "--count", "1000001"}, kNeedsNumber, "--count"},
+        {{"watch", "code", "--only"}, kNeedsText, "--only"},
+        {{"watch", "code", "--only", ""}, kNeedsText, "--only"},
     };
     for (const auto& c : bad) {
         CliRequest request = Parse(c.words);
-        EXPECT_EQ(request.command, CliCommand::Usage);
-        EXPECT_NE(request.problem, nullptr);
-        EXPECT_STREQ(request.word, c.word);
+        EXPECT_EQ(request.command, CliCommand::Usage) << c.problem;
+        EXPECT_STREQ(request.problem, c.problem) << (c.word ? c.word : "");
+        EXPECT_STREQ(request.word, c.word) << c.problem;
     }
+    EXPECT_STREQ(Parse({"watch", "code", "--in"}, true).problem, kNeedsFolder);
 }
 
 }  // namespace

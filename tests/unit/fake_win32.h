@@ -65,6 +65,8 @@ struct FakeWin32 {
     HANDLE file = kFakePort;       // CreateFileA's answer
     HANDLE event = kFakeEvent;     // CreateEventA's
     BOOL stateRead = TRUE;         // GetCommState's; it then reports `state`
+    BOOL stateWritten = TRUE;      // SetCommState's
+    BOOL timeoutsSet = TRUE;       // SetCommTimeouts's
     DCB state = {}, written = {};  // read by GetCommState, handed to SetCommState
     BOOL writeDone = TRUE;         // WriteFile's; when FALSE, GetLastError gives `error`
     DWORD error = 0;
@@ -111,7 +113,7 @@ inline BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS* t) {
     Log("SetCommTimeouts %s %u %u %u %u %u", Name(file).c_str(), t->ReadIntervalTimeout,
         t->ReadTotalTimeoutMultiplier, t->ReadTotalTimeoutConstant, t->WriteTotalTimeoutMultiplier,
         t->WriteTotalTimeoutConstant);
-    return TRUE;
+    return fake.timeoutsSet;
 }
 
 inline BOOL GetCommState(HANDLE file, DCB* dcb) {
@@ -125,7 +127,7 @@ inline BOOL GetCommState(HANDLE file, DCB* dcb) {
 inline BOOL SetCommState(HANDLE file, DCB* dcb) {
     Log("SetCommState %s", Name(file).c_str());
     fake.written = *dcb;
-    return TRUE;
+    return fake.stateWritten;
 }
 
 inline BOOL PurgeComm(HANDLE file, DWORD flags) {

@@ -51,4 +51,18 @@ TEST(PortNumber, TextEndsAtTheFirstNul) {
     EXPECT_EQ(ParsePortNumber(data, sizeof data), 4);
 }
 
+// A typed name must be exact: a typo must fail, not reach some other port.
+TEST(PortNumber, TypedPortNames) {
+    EXPECT_EQ(ParsePortName("COM1"), 1);
+    EXPECT_EQ(ParsePortName("com5"), 5);
+    EXPECT_EQ(ParsePortName("cOm12"), 12);
+    EXPECT_EQ(ParsePortName("COM100"), 100);
+    EXPECT_EQ(ParsePortName("COM255"), 255);
+    for (const char* bad :
+         {"COM05", "COM0", "COM00", "COM256", "COM999", "COM1000", "\\\\.\\COM5", "5", "COM",
+          "COM+5", "COM-5", " COM5", "COM5 ", "COM5:", "COMX", "LPT1", "COMM5", ""}) {
+        EXPECT_EQ(ParsePortName(bad), std::nullopt) << bad;
+    }
+}
+
 }  // namespace

@@ -32,8 +32,9 @@ HANDLE OpenPort(BYTE number) {
     return reinterpret_cast<HANDLE>(nextHandle += 0x10);
 }
 
-void ConfigureSerialPort(HANDLE) {
+BOOL ConfigureSerialPort(HANDLE) {
     SerialScript::Current().calls.push_back("configure");
+    return TRUE;
 }
 
 BOOL WriteFrame(const BYTE* bytes, DWORD count, HANDLE port) {

@@ -4,6 +4,7 @@
 // shows up here or only on Windows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "serial/discovery.h"
@@ -61,8 +62,33 @@ TEST_F(SerialWin32, ConfigureSetsTimeoutsThenOnlyTheLineFieldsThenPurges) {
 
 TEST_F(SerialWin32, ConfigureWritesNoStateItCouldNotRead) {
     fake.stateRead = FALSE;
-    ConfigureSerialPort(kFakePort);
+    EXPECT_FALSE(ConfigureSerialPort(kFakePort));
     EXPECT_EQ(fake.calls, (Log{kTimeouts, "GetCommState port", "PurgeComm port F"}));
+}
+
+// brandcli's send: a port that refuses any part of its settings gets nothing and is released; one
+// that takes them gets the frame. (The dialog writes either way; it never looks.)
+TEST_F(SerialWin32, SendWritesOnlyToAPortThatTookItsSettings) {
+    static const BYTE frame[] = {0x44, 0x54};
+    const std::string kWriteTwo = "WriteFile port 44 54 2 overlapped(event 0 0)";
+    for (int refusal = 0; refusal < 3; ++refusal) {
+        fake = FakeWin32();
+        fake.stateRead = refusal != 0;
+        fake.stateWritten = refusal != 1;
+        fake.timeoutsSet = refusal != 2;
+        EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame), SendResult::NotConfigured) << refusal;
+        EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), kWriteTwo), 0) << refusal;
+        EXPECT_EQ(fake.calls.back(), "CloseHandle port") << refusal;
+    }
+    fake = FakeWin32();
+    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame), SendResult::Sent);
+    EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), kWriteTwo), 1);
+    fake.file = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame), SendResult::NotOpened);
+    fake = FakeWin32();
+    fake.shortBy = 1;
+    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame), SendResult::NotWritten);
+    EXPECT_EQ(fake.calls.back(), "CloseHandle port");
 }
 
 // A write that succeeds with fewer bytes than the frame has is a failure: the device got a cut

@@ -1,0 +1,147 @@
+#include "tests/unit/scripted_station.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+std::vector<std::thread> tasks;
+std::mutex output;
+size_t watchStep = 0;
+std::atomic<bool> ended{false};
+
+}  // namespace
+
+StationScript& StationScript::Current() {
+    static StationScript script;
+    return script;
+}
+
+void StationScript::Reset() {
+    outcomes.clear();
+    sendMs = 0;
+    listed.clear();
+    watchSteps.clear();
+    takesIn = false;
+    sent.clear();
+    running = mostRunning = 0;
+    watchStep = 0;
+    ended = false;
+}
+
+PortEntry ScriptedPort(const std::string& port, const std::string& device) {
+    PortEntry entry;
+    entry.port = port;
+    entry.key = port;
+    if (!device.empty()) {
+        entry.tags.push_back(device);
+        entry.facts.emplace_back("device", device);
+    }
+    return entry;
+}
+
+const StationTexts& Texts() {
+    static StationTexts texts = {"usage: brandcli PORTS", "P1 to P999", "", false};
+    texts.takesIn = StationScript::Current().takesIn;
+    return texts;
+}
+
+void StartStation() {}
+
+bool NamePort(const char* text, PortEntry* entry) {
+    std::string name = text;
+    if (name.size() < 2 || (name[0] != 'P' && name[0] != 'p')) {
+        return false;
+    }
+    name[0] = 'P';
+    *entry = ScriptedPort(name);
+    return true;
+}
+
+bool ListPorts(std::vector<PortEntry>* ports, const char**) {
+    *ports = StationScript::Current().listed;
+    return true;
+}
+
+void DescribePort(PortEntry* entry) {
+    for (const PortEntry& port : StationScript::Current().listed) {
+        if (port.port == entry->port) {
+            *entry = port;
+        }
+    }
+}
+
+SendOutcome SendFrame(const PortEntry& port, const uint8_t*, size_t) {
+    StationScript& s = StationScript::Current();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.sent.push_back(port.port);
+        s.mostRunning = std::max(s.mostRunning, ++s.running);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(s.sendMs));
+    std::lock_guard<std::mutex> lock(s.mutex);
+    --s.running;
+    auto scripted = s.outcomes.find(port.port);
+    if (scripted == s.outcomes.end()) {
+        return SendOutcome{SendResult::Sent, nullptr};
+    }
+    return scripted->second;
+}
+
+bool StartTask(void (*task)(void*), void* context) {
+    tasks.emplace_back(task, context);
+    return true;
+}
+
+void JoinTasks() {
+    for (std::thread& task : tasks) {
+        task.join();
+    }
+    tasks.clear();
+}
+
+void LockOutput() {
+    output.lock();
+}
+
+void UnlockOutput() {
+    output.unlock();
+}
+
+uint64_t MonotonicMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void SleepMs(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::string UtcTimestamp() {
+    return "2026-12-08T09:15:02.123Z";
+}
+
+bool Interrupted() {
+    return ended;
+}
+
+void RequestEnd() {
+    ended = true;
+}
+
+bool ArmWatch(const char*, std::vector<PortEntry>* ports, const char**) {
+    StationScript& s = StationScript::Current();
+    *ports = watchStep == 0 ? s.listed : s.watchSteps[watchStep - 1];
+    return true;
+}
+
+WatchWake WaitForChange() {
+    if (ended || watchStep >= StationScript::Current().watchSteps.size()) {
+        return WatchWake::Interrupted;
+    }
+    ++watchStep;
+    return WatchWake::Changed;
+}
+
+void StationDone() {}
