@@ -2,6 +2,7 @@
 // interrupts are taken from a signalfd, never by a handler.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -24,6 +25,7 @@ namespace {
 constexpr size_t kTaskStack = 256 * 1024;
 
 int interruptFd = -1;
+int endFd = -1;  // written by RequestEnd, so a waiting watch wakes
 std::atomic<bool> interrupted{false};
 std::mutex output;
 std::vector<pthread_t> tasks;
@@ -46,16 +48,20 @@ int InterruptFd() {
     return interruptFd;
 }
 
+int EndFd() {
+    return endFd;
+}
+
 const StationTexts& Texts() {
     static const StationTexts texts = {
-        "usage: brandcli ports | brand PORT... | code PORT... | watch brand|code [--in DIR] "
-        "[--only TEXT] [--count N] | --help | --version",
-        "not a port (an absolute path to a terminal device, such as /dev/ttyUSB0)",
+        "usage: brandcli ports | brand PORT... | code PORT... | watch brand|code [--only TEXT] "
+        "[--count N] [--in DIR] | --help | --version; --json with any but the last two",
+        "an absolute path to a terminal device, such as /dev/ttyUSB0",
         "PORT is the absolute path of a terminal device: /dev/ttyUSB0, /dev/ttyACM0,\n"
-        "/dev/serial/by-id/usb-... Anything that is not a terminal (/dev/null, a file) is\n"
-        "never opened. Opening a port needs its group, usually dialout.\n"
-        "watch --in DIR waits for new entries in DIR (such as /dev/serial/by-id) instead of\n"
-        "new serial devices under /dev; DIR may appear later.\n",
+        "/dev/serial/by-id/usb-... Anything else (/dev/null, a file) is never opened. Up to 255\n"
+        "ports in one call, no device twice. Opening a port needs its group, usually dialout.\n"
+        "watch waits for new serial devices under /dev, or with --in DIR for new entries of\n"
+        "DIR that are terminals (such as /dev/serial/by-id, which may appear later).\n\n",
         true,
     };
     return texts;
@@ -65,6 +71,7 @@ void StartStation() {
     // Output that cannot be written must be an error the program reports (exit 7), not a
     // silent death.
     signal(SIGPIPE, SIG_IGN);
+    endFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     // Blocked before any thread starts, so every thread inherits the mask: no send is ever cut
     // short by a signal or its EINTR, and the main thread reads them when it is ready to.
     sigset_t stops;
@@ -180,4 +187,13 @@ bool Interrupted() {
         }
     }
     return interrupted;
+}
+
+void RequestEnd() {
+    interrupted = true;
+    if (endFd >= 0) {
+        uint64_t one = 1;
+        // A full counter already wakes the watch; nothing else can fail here.
+        (void)!write(endFd, &one, sizeof one);
+    }
 }

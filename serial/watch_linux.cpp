@@ -151,15 +151,16 @@ WatchWake WaitForChange() {
         return WatchWake::Interrupted;
     }
     for (;;) {
-        pollfd wanted[2] = {{inotifyFd, POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
-        int ready = poll(wanted, 2, -1);
+        pollfd wanted[3] = {
+            {inotifyFd, POLLIN, 0}, {InterruptFd(), POLLIN, 0}, {EndFd(), POLLIN, 0}};
+        int ready = poll(wanted, 3, -1);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
         if (ready < 0) {
             return WatchWake::Failed;
         }
-        if (wanted[1].revents && Interrupted()) {
+        if ((wanted[1].revents || wanted[2].revents) && Interrupted()) {
             return WatchWake::Interrupted;
         }
         if (wanted[0].revents & POLLIN) {
