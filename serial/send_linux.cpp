@@ -110,10 +110,14 @@ bool WriteWithin(int fd, const uint8_t* frame, size_t size, uint64_t deadline) {
     }
 }
 
-// Flushes first: after a send that ran out of time nothing left in the kernel's queue may reach
-// the device later, and the last close of a port with output pending waits for it, up to 30 s.
-void Release(int fd) {
-    posix::Flush(fd, TCOFLUSH);
+// Unlocks, lets others open, closes. `discard`: flushes the output first, so that nothing of a
+// send that ran out of time reaches the device later, and because the last close of a port with
+// output pending waits for it, up to 30 s. Not after a whole send: its queue is empty already,
+// and on a pty the flush would take back bytes the far end has not read yet.
+void Release(int fd, bool discard) {
+    if (discard) {
+        posix::Flush(fd, TCOFLUSH);
+    }
     posix::Flock(fd, LOCK_UN);
     posix::Ioctl(fd, TIOCNXCL, nullptr);
     posix::Close(fd);
@@ -169,10 +173,10 @@ SendOutcome SendToPath(const SysRoots& roots, const char* path, const uint8_t* f
         return NotOpened(kWhyNotOpened);
     }
     if (!Configure(fd)) {
-        Release(fd);
+        Release(fd, true);
         return {SendResult::NotConfigured, nullptr};
     }
     bool whole = WriteWithin(fd, frame, size, posix::NowMs() + kWriteDeadlineMs);
-    Release(fd);
+    Release(fd, !whole);
     return {whole ? SendResult::Sent : SendResult::NotWritten, nullptr};
 }
