@@ -11,7 +11,8 @@
 # The version is the project version in CMakeLists.txt. The texts get Windows line ends (and the
 # README a UTF-8 mark, so Notepad shows its Chinese). The zip's dates are the time the build
 # stamped the programs with (the commit time; see cmake/source_date_epoch.cmake), so two releases
-# of one commit are the same bytes. Run from any folder:
+# of one commit are the same bytes. Beside it, the static Linux brandcli for x86_64, arm64 and
+# armhf, one tarball each (tools/linux_release.py says what is in them). Run from any folder:
 #
 #   bash tools/release.sh
 set -euo pipefail
@@ -32,6 +33,13 @@ echo "== build win32"
 cmake -S "$ROOT" -B build/win32 -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 cmake --build build/win32 -j2 --target brand brandcli >/dev/null
+LINUX_ARCHES=(x86_64 arm64 armhf)
+for arch in "${LINUX_ARCHES[@]}"; do
+    echo "== build linux-$arch"
+    cmake -S "$ROOT" -B "build/linux-$arch" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/linux-$arch.cmake" >/dev/null
+    cmake --build "build/linux-$arch" -j2 --target brandcli >/dev/null
+done
 
 # The build has just dated itself, or failed saying why it could not.
 stamp=$(cat build/win32/generated/source_date_epoch)
@@ -68,3 +76,4 @@ print("release: %s (%d bytes)" % (path, os.path.getsize(path)))
 for line in files["SHA256SUMS"].decode().splitlines():
     print("release:   " + line)
 PY
+/usr/bin/python3 tools/linux_release.py "$version" "$stamp" "${LINUX_ARCHES[@]}"

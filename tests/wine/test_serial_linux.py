@@ -5,12 +5,15 @@ of test_serial.py, with ports as paths.
 """
 
 import fcntl
+import hashlib
 import json
 import os
 import pathlib
 import shutil
+import re
 import signal
 import sys
+import tarfile
 import termios
 import time
 
@@ -21,7 +24,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "harness"))
 import linuxenv  # noqa: E402
 import winenv  # noqa: E402
 from fake_device import FakeDevice  # noqa: E402
-from test_serial import BRAND_FRAME, CODE_FRAME, failure, stty  # noqa: E402
+from test_serial import BRAND_FRAME, CODE_FRAME, ROOT, failure, stty  # noqa: E402
 
 IN_USE = "could not open the port (in use by another program)"
 NOT_SERIAL = "not a serial port"
@@ -167,3 +170,20 @@ def test_watch_never_sends_to_what_was_there_and_ends_on_sigint(clis, folder):
         out, err = proc.communicate(timeout=5)
         assert (proc.returncode, out) == (0, ""), err
         assert present.wait_for(1, timeout=0.3, settle=0) == b""
+
+
+@pytest.mark.parametrize("arch", linuxenv.ARCHES)
+def test_release_tarball_holds_the_tested_program_and_its_sums(arch):
+    # The cases above run build/linux-<arch>; the release must ship those very bytes.
+    version = re.search(r"project\(Brand VERSION ([\d.]+)", (ROOT / "CMakeLists.txt").read_text())[1]
+    folder = "Brand-%s-linux-%s" % (version, arch)
+    with tarfile.open(ROOT / "dist" / (folder + ".tar.gz")) as tar:
+        members = tar.getmembers()
+        assert [m.name for m in members] == [folder] + [
+            folder + "/" + name for name in ("LICENSE", "README.txt", "SHA256SUMS", "brandcli")]
+        assert {(m.uid, m.gid) for m in members} == {(0, 0)}
+        files = {m.name.split("/")[1]: tar.extractfile(m).read() for m in members[1:]}
+    assert files["brandcli"] == (linuxenv.build_dir(arch) / "brandcli").read_bytes()
+    assert files["SHA256SUMS"].decode().splitlines() == [
+        "%s  %s" % (hashlib.sha256(files[name]).hexdigest(), name)
+        for name in ("LICENSE", "README.txt", "brandcli")]
