@@ -36,3 +36,14 @@ cmake --build "$BENCH_BUILD" -j2 >/dev/null
 /usr/bin/python3 "$ROOT/bench/bench.py" "$PROGRAM_BUILD/brand.exe" "$BENCH_BUILD" \
     --cli "$PROGRAM_BUILD/brandcli.exe" --reps "$REPS" --start-reps "$START_REPS" \
     --blocked-reps "$BLOCKED_REPS" --out "$ROOT/docs/benchmarks.md"
+
+# The Linux brandcli against its own floor (bench/linux_bench.py says what is measured).
+echo "== linux"
+cmake -S "$ROOT" -B build/linux-x86_64 -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/linux-x86_64.cmake" >/dev/null
+cmake --build build/linux-x86_64 -j2 --target brandcli >/dev/null
+mkdir -p "$BENCH_BUILD"
+gcc -std=c11 -Wall -Wextra -Os -static -s -o "$BENCH_BUILD/bench_bare_send_linux" \
+    "$ROOT/bench/bare_send_linux.c"
+/usr/bin/python3 "$ROOT/bench/linux_bench.py" build/linux-x86_64/brandcli \
+    "$BENCH_BUILD/bench_bare_send_linux" --reps "${LINUX_REPS:-400}" --out "$ROOT/docs/benchmarks.md"

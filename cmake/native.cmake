@@ -35,3 +35,25 @@ add_executable(serial_win32_tests
 target_compile_options(serial_win32_tests PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/unit/fake_win32.h)
 target_link_libraries(serial_win32_tests brand_core GTest::gtest_main)
 gtest_discover_tests(serial_win32_tests)
+
+# The Linux station's send and discovery against recording stand-ins of the system calls and a
+# made-up sysfs tree.
+add_executable(station_linux_tests
+  serial/send_linux.cpp
+  serial/sysfs_ports.cpp
+  tests/unit/fake_posix.cpp
+  tests/unit/send_linux_test.cpp
+  tests/unit/sysfs_ports_test.cpp
+)
+target_link_libraries(station_linux_tests GTest::gtest_main)
+gtest_discover_tests(station_linux_tests)
+
+# The Linux station itself, built here under the sanitizers so that it is compiled and checked
+# with every native build; the shipped Linux brandcli is built by cmake/linux.cmake.
+add_library(brand_station_linux STATIC
+  serial/posix_calls.cpp
+  serial/send_linux.cpp
+  serial/station_linux.cpp
+  serial/sysfs_ports.cpp
+  serial/watch_linux.cpp
+)

@@ -14,7 +14,9 @@
 # label and the time, as it stamps the programs (cmake/build_stamp.cmake), and everything here
 # takes both from it. The texts get Windows line ends (and the README a UTF-8 mark, so Notepad
 # shows its Chinese). The zip's dates are the stamped time (the commit time), so two releases of
-# one commit are the same bytes (tools/check-release.sh shows it). Run from any folder:
+# one commit are the same bytes (tools/check-release.sh shows it). Beside it go the static Linux
+# brandcli tarballs, dist/Brand-<label>-linux-<arch>.tar.gz (tools/linux_release.py). Run from any
+# folder:
 #
 #   bash tools/release.sh
 set -euo pipefail
@@ -30,6 +32,13 @@ echo "== build win32"
 cmake -S "$ROOT" -B build/win32 -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 cmake --build build/win32 -j2 --target shipped >/dev/null
+LINUX_ARCHES=(x86_64 arm64 armhf)
+for arch in "${LINUX_ARCHES[@]}"; do
+    echo "== build linux-$arch"
+    cmake -S "$ROOT" -B "build/linux-$arch" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/linux-$arch.cmake" >/dev/null
+    cmake --build "build/linux-$arch" -j2 --target brandcli >/dev/null
+done
 
 # The build has just stamped itself, or failed saying why it could not: every file made here is
 # named by its label and dated by its time.
@@ -76,3 +85,6 @@ print("release: %s (%d bytes)" % (path, os.path.getsize(path)))
 for line in files["SHA256SUMS"].decode().splitlines():
     print("release:   " + line)
 PY
+# Beside it, the static Linux brandcli for x86_64, arm64 and armhf, one tarball each, labelled and
+# dated the same way (tools/linux_release.py says what is in them).
+/usr/bin/python3 tools/linux_release.py "$label" "$stamp" "${LINUX_ARCHES[@]}"

@@ -13,11 +13,14 @@ fi
 # `clang++ -fsanitize=fuzzer` links; the separate libfuzzer-14-dev is not needed for that.
 # The kernel runs no 32-bit code, so the shipped 32-bit program runs under Wine's WoW64 with
 # qemu-user-static emulating the 32-bit Wine loader (wine32:i386, the same Wine as wine64).
+# The Linux brandcli is static, so the C libraries (libc6-dev and the cross ones) end up inside
+# it: they are part of the toolchain as much as the compilers are.
 PACKAGES=(
-    cmake g++ make googletest libgtest-dev
+    cmake g++ make googletest libgtest-dev libc6-dev
+    g++-aarch64-linux-gnu libc6-dev-arm64-cross g++-arm-linux-gnueabihf libc6-dev-armhf-cross
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
     wine64 xvfb socat imagemagick xdotool x11-utils x11-xserver-utils fonts-wqy-zenhei fonts-wine locales
-    python3 python3-pytest python3-pefile
+    python3 python3-pytest python3-pefile python3-serial
     clang clang-format libclang-rt-14-dev
     qemu-user-static wine32:i386
 )

@@ -58,6 +58,10 @@ build() {
 build native
 build win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 build win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+# The shipped Linux brandcli; the tests run the ARM builds under qemu-user.
+for arch in x86_64 arm64 armhf; do
+    build "linux-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/linux-$arch.cmake"
+done
 
 step "unit tests (ctest)"
 ctest --test-dir build/native --output-on-failure -j"$JOBS" \

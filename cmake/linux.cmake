@@ -1,0 +1,24 @@
+# The shipped Linux brandcli (x86_64, arm64, armhf; see cmake/linux-*.cmake): one static,
+# stripped program that runs on any Linux of its architecture with nothing installed. The
+# portable command-line core, the frames and the Linux station; nothing of the Win32 framework.
+#
+# Reproducible: no build path in the binary (__FILE__ and debug paths are mapped to the tree's
+# root), no build id, and nothing that reads the clock at build time, so two builds of one
+# commit from two clones are byte-identical.
+add_compile_options(-Os -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti
+                    -fno-asynchronous-unwind-tables -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
+add_link_options(-static -pthread -Wl,--gc-sections -s -Wl,--build-id=none)
+
+add_executable(brandcli
+  cli/brandcli.cpp
+  ${BRAND_CLI_SOURCES}
+  protocol/frames.cpp
+  serial/posix_calls.cpp
+  serial/send_linux.cpp
+  serial/station_linux.cpp
+  serial/sysfs_ports.cpp
+  serial/watch_linux.cpp
+)
+# Labelled and linked like the Windows programs (-dirty for a tree with uncommitted changes).
+include(${CMAKE_CURRENT_LIST_DIR}/build_stamp.cmake)
+brand_stamped_program(brandcli)

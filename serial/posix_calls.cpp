@@ -1,0 +1,59 @@
+#include "serial/posix_calls.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace posix {
+
+int Stat(const char* path, struct stat* st) {
+    return ::stat(path, st);
+}
+int Open(const char* path, int flags) {
+    return ::open(path, flags);
+}
+int Fstat(int fd, struct stat* st) {
+    return ::fstat(fd, st);
+}
+int Flock(int fd, int operation) {
+    return ::flock(fd, operation);
+}
+int Ioctl(int fd, unsigned long request, int* value) {
+    return value ? ::ioctl(fd, request, value) : ::ioctl(fd, request);
+}
+int GetAttr(int fd, struct termios* settings) {
+    return ::tcgetattr(fd, settings);
+}
+int SetAttr(int fd, const struct termios* settings) {
+    return ::tcsetattr(fd, TCSANOW, settings);
+}
+int Flush(int fd, int queue) {
+    return ::tcflush(fd, queue);
+}
+ssize_t Write(int fd, const void* data, size_t size) {
+    return ::write(fd, data, size);
+}
+int Poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
+    return ::poll(fds, count, timeoutMs);
+}
+int Close(int fd) {
+    return ::close(fd);
+}
+
+uint64_t NowMs() {
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
+
+void SleepMs(unsigned ms) {
+    timespec left = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace posix

@@ -1,0 +1,182 @@
+#include "serial/send_linux.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "serial/posix_calls.h"
+
+const char kWhyMissing[] = "could not open the port (no such device)";
+const char kWhyNotSerial[] = "not a serial port";
+const char kWhyInUse[] = "could not open the port (in use by another program)";
+const char kWhyDenied[] =
+    "permission denied (is the user in the group that owns the port, usually dialout?)";
+const char kWhyNotOpened[] = "could not open the port";
+
+namespace {
+
+// The bits of each flag word this program sets or clears; what it leaves alone is not compared.
+constexpr tcflag_t kControlBits = CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD | HUPCL;
+constexpr tcflag_t kControlWanted = CS8 | CRTSCTS | CLOCAL | CREAD;
+constexpr tcflag_t kInputBits = IXON | IXOFF | IXANY | ISTRIP | ICRNL | INLCR | IGNCR;
+constexpr tcflag_t kOutputBits = OPOST;
+constexpr tcflag_t kLocalBits = ICANON | ECHO | ISIG | IEXTEN;
+// One bit at 38400 baud, ten bits a byte: how long the kernel's queue takes to move a byte.
+constexpr unsigned kBytesPerSecond = 38400 / 10;
+
+SendOutcome NotOpened(const char* why) {
+    return {SendResult::NotOpened, why};
+}
+
+// Raw, 38400 baud 8N1, RTS/CTS, modem lines kept at close, no software flow control.
+void SetLine(struct termios* line) {
+    cfmakeraw(line);
+    cfsetispeed(line, B38400);
+    cfsetospeed(line, B38400);
+    line->c_cflag = (line->c_cflag & ~kControlBits) | kControlWanted;
+    line->c_iflag &= ~kInputBits;
+    line->c_cc[VMIN] = 0;
+    line->c_cc[VTIME] = 0;
+}
+
+// tcsetattr reports success when it applied any part of a change, so only a read-back says
+// whether the port took the settings.
+bool LineIsSet(const struct termios& line) {
+    return cfgetospeed(&line) == B38400 && cfgetispeed(&line) == B38400 &&
+           (line.c_cflag & kControlBits) == kControlWanted && (line.c_iflag & kInputBits) == 0 &&
+           (line.c_oflag & kOutputBits) == 0 && (line.c_lflag & kLocalBits) == 0;
+}
+
+bool Configure(int fd) {
+    struct termios line = {};
+    if (posix::GetAttr(fd, &line) != 0) {
+        return false;
+    }
+    SetLine(&line);
+    if (posix::SetAttr(fd, &line) != 0) {
+        return false;
+    }
+    struct termios taken = {};
+    return posix::GetAttr(fd, &taken) == 0 && LineIsSet(taken) && posix::Flush(fd, TCIOFLUSH) == 0;
+}
+
+// True when the frame was accepted whole and the output queue emptied before `deadline`.
+// tcdrain has no timeout (a device holding CTS low would keep it forever), so the queue is read
+// with TIOCOUTQ and slept on for about as long as its bytes take to go out.
+bool WriteWithin(int fd, const uint8_t* frame, size_t size, uint64_t deadline) {
+    size_t written = 0;
+    while (written < size) {
+        ssize_t n = posix::Write(fd, frame + written, size - written);
+        if (n > 0) {
+            written += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n == 0 || errno != EAGAIN) {
+            return false;
+        }
+        uint64_t now = posix::NowMs();
+        if (now >= deadline) {
+            return false;
+        }
+        struct pollfd wanted = {fd, POLLOUT, 0};
+        int ready = posix::Poll(&wanted, 1, static_cast<int>(deadline - now));
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+        if (ready > 0 && (wanted.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            return false;
+        }
+    }
+    for (;;) {
+        int pending = 0;
+        if (posix::Ioctl(fd, TIOCOUTQ, &pending) != 0) {
+            return false;
+        }
+        if (pending <= 0) {
+            return true;
+        }
+        uint64_t now = posix::NowMs();
+        if (now >= deadline) {
+            return false;
+        }
+        uint64_t needs = static_cast<uint64_t>(pending) * 1000 / kBytesPerSecond + 1;
+        posix::SleepMs(static_cast<unsigned>(std::min(needs, deadline - now)));
+    }
+}
+
+// Unlocks, lets others open, closes. `discard`: flushes the output first, so that nothing of a
+// send that ran out of time reaches the device later, and because the last close of a port with
+// output pending waits for it, up to 30 s. Not after a whole send: its queue is empty already,
+// and on a pty the flush would take back bytes the far end has not read yet.
+void Release(int fd, bool discard) {
+    if (discard) {
+        posix::Flush(fd, TCOFLUSH);
+    }
+    posix::Flock(fd, LOCK_UN);
+    posix::Ioctl(fd, TIOCNXCL, nullptr);
+    posix::Close(fd);
+}
+
+}  // namespace
+
+SendOutcome SendToPath(const SysRoots& roots, const char* path, const uint8_t* frame, size_t size) {
+    // Opening a device can act on it (a watchdog starts counting down), so only a terminal is
+    // opened at all.
+    struct stat seen;
+    if (posix::Stat(path, &seen) != 0) {
+        return NotOpened(errno == EACCES ? kWhyDenied : kWhyMissing);
+    }
+    if (!S_ISCHR(seen.st_mode) || !IsTerminalDevice(roots, seen.st_rdev)) {
+        return NotOpened(kWhyNotSerial);
+    }
+    // Without O_NONBLOCK the open may wait for a carrier forever; without O_NOCTTY the port
+    // could become this program's controlling terminal.
+    int fd = posix::Open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        switch (errno) {
+            case EBUSY:
+                return NotOpened(kWhyInUse);
+            case EACCES:
+            case EPERM:
+                return NotOpened(kWhyDenied);
+            case ENOENT:
+            case ENODEV:
+            case ENXIO:
+                return NotOpened(kWhyMissing);
+            default:
+                return NotOpened(kWhyNotOpened);
+        }
+    }
+    // The path may have been pointed elsewhere between the look and the open.
+    struct stat opened;
+    if (posix::Fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) ||
+        opened.st_rdev != seen.st_rdev) {
+        posix::Close(fd);
+        return NotOpened(kWhyNotSerial);
+    }
+    // flock binds the programs that use it, root included; TIOCEXCL refuses every later open
+    // but root's. Together they come closest to an open without sharing.
+    if (posix::Flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const char* why = errno == EWOULDBLOCK ? kWhyInUse : kWhyNotOpened;
+        posix::Close(fd);
+        return NotOpened(why);
+    }
+    if (posix::Ioctl(fd, TIOCEXCL, nullptr) != 0) {
+        posix::Flock(fd, LOCK_UN);
+        posix::Close(fd);
+        return NotOpened(kWhyNotOpened);
+    }
+    if (!Configure(fd)) {
+        Release(fd, true);
+        return {SendResult::NotConfigured, nullptr};
+    }
+    bool whole = WriteWithin(fd, frame, size, posix::NowMs() + kWriteDeadlineMs);
+    Release(fd, !whole);
+    return {whole ? SendResult::Sent : SendResult::NotWritten, nullptr};
+}

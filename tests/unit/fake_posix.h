@@ -1,0 +1,29 @@
+// Recording stand-ins for the system calls of serial/posix_calls.h, linked into the native
+// tests in place of the real ones: a scripted port whose answers a test sets, a clock that moves
+// only when the code sleeps or waits, and a log of every call with its arguments in order.
+#pragma once
+
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct FakePosix {
+    int statErrno = 0;  // stat fails with this when set
+    struct stat seen = {};
+    int openErrno = 0;
+    int flockErrno = 0;
+    bool takesSettings = true;  // false: tcsetattr returns 0 and the port keeps its old line
+    struct termios line = {};   // what tcgetattr reports
+    std::vector<long> writes;   // each write's answer in turn: bytes taken, or -1 for EAGAIN
+    bool pollReady = false;     // false: poll waits its whole timeout and times out
+    unsigned pollReadyMs = 0;   // how long a poll that ends ready waits first
+    std::vector<int> outQueue;  // TIOCOUTQ's answers in turn; the last one repeats
+    uint64_t now = 5000;        // the monotonic clock, in ms
+    std::vector<std::string> calls;
+};
+extern FakePosix fakePosix;
+
+constexpr int kFakeFd = 7;

@@ -1,0 +1,189 @@
+"""The native Linux brandcli against ptys with the fake device on the far end, run as the
+unprivileged test user: the x86_64 build for everything, the arm64 and armhf builds (under
+qemu-user) for the frame and the stopped device. The checks the Windows build shares are those
+of test_serial.py, with ports as paths.
+"""
+
+import fcntl
+import hashlib
+import json
+import os
+import pathlib
+import shutil
+import re
+import signal
+import sys
+import tarfile
+import termios
+import time
+
+import pytest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "harness"))
+
+import linuxenv  # noqa: E402
+import source_tree  # noqa: E402
+import winenv  # noqa: E402
+from fake_device import FakeDevice  # noqa: E402
+from test_serial import BRAND_FRAME, CODE_FRAME, ROOT, failure, stty  # noqa: E402
+
+IN_USE = "could not open the port (in use by another program)"
+NOT_SERIAL = "not a serial port"
+
+
+@pytest.fixture(scope="module")
+def clis():
+    made = {}
+
+    def get(arch):
+        if arch not in made:
+            made[arch] = linuxenv.LinuxCli(arch)
+        return made[arch]
+
+    yield get
+    for cli in made.values():
+        cli.close()
+
+
+@pytest.fixture
+def folder():
+    """A folder the test user can reach (pytest's own are root's alone)."""
+    path = winenv.user_dir("brand-linux-test-")
+    yield path
+    shutil.rmtree(path, ignore_errors=True)
+
+
+@pytest.fixture
+def device():
+    with FakeDevice() as d:
+        yield d
+
+
+@pytest.mark.parametrize("arch", linuxenv.ARCHES)
+def test_both_frames_exact_with_the_settings_read_back_then_a_stopped_device_gives_5(
+        clis, device, arch):
+    cli = clis(arch)
+    stty(device.path, "9600", "cstopb", "-crtscts")
+    for command, frame in (("brand", BRAND_FRAME), ("code", CODE_FRAME)):
+        device.clear()
+        result = cli.run([command, device.path])
+        assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
+        assert device.wait_for(len(frame)) == frame
+    line = stty(device.path, "-a")
+    assert "speed 38400 baud" in line and "-cstopb" in line and " crtscts" in line
+
+    device.clear()
+    device.block()
+    try:
+        result = cli.run(["brand", device.path])
+    finally:
+        device.unblock()
+    assert failure(result, 5).startswith(device.path + ": the frame was not written whole")
+    # qemu adds its own start to the wait.
+    assert 0.9 <= result.elapsed <= (2.0 if arch == "x86_64" else 4.0), result.elapsed
+    assert device.wait_for(1, timeout=1.0, settle=0.3) == b""
+    assert cli.run(["code", device.path]).returncode == 0
+    assert device.wait_for(len(CODE_FRAME)) == CODE_FRAME
+
+
+def test_port_held_by_another_program_gives_4_and_gets_nothing(clis, device):
+    holder = os.open(device.path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        assert failure(clis("x86_64").run(["brand", device.path]), 4) == "%s: %s" % (
+            device.path, IN_USE)
+        fcntl.flock(holder, fcntl.LOCK_UN)
+        fcntl.ioctl(holder, termios.TIOCEXCL)  # the test user's open now fails with EBUSY
+        assert failure(clis("x86_64").run(["code", device.path]), 4) == "%s: %s" % (
+            device.path, IN_USE)
+    finally:
+        os.close(holder)
+    assert device.wait_for(1, timeout=0.5, settle=0) == b""
+
+
+def test_null_device_and_plain_file_give_4_and_are_never_opened(clis, folder):
+    # A node of its own for /dev/null's device, so that other programs' opens of /dev/null do
+    # not count.
+    null = folder / "null"
+    os.mknod(null, 0o666 | 0o020000, os.makedev(1, 3))
+    plain = folder / "plain"
+    plain.write_bytes(b"")
+    for path in (null, plain):
+        os.chmod(path, 0o666)
+        watch = linuxenv.OpenWatch(path)
+        try:
+            result = clis("x86_64").run(["brand", path])
+            assert failure(result, 4) == "%s: %s" % (path, NOT_SERIAL)
+            assert watch.opens() == 0
+        finally:
+            watch.close()
+    assert plain.read_bytes() == b""
+
+
+def test_three_ports_two_failing_give_6_and_three_records_at_once(clis):
+    with FakeDevice() as good, FakeDevice() as stopped, FakeDevice() as held:
+        holder = os.open(held.path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        stopped.block()
+        try:
+            result = clis("x86_64").run(["brand", good.path, stopped.path, held.path, "--json"])
+        finally:
+            stopped.unblock()
+            os.close(holder)
+        assert result.returncode == 6, result.stderr
+        records = {r["port"]: r for r in map(json.loads, result.stdout.splitlines())}
+        assert {p: (r["result"], r["exit"]) for p, r in records.items()} == {
+            good.path: ("sent", 0), stopped.path: ("not-written", 5),
+            held.path: ("not-opened", 4)}
+        assert all(r["frame"] == BRAND_FRAME.hex() for r in records.values())
+        assert 900 <= records[stopped.path]["ms"] <= 1300
+        assert good.wait_for(len(BRAND_FRAME)) == BRAND_FRAME
+        assert stopped.wait_for(1, timeout=0.5, settle=0.3) == b""
+        assert held.received() == b""
+
+
+def test_watch_in_a_folder_made_after_the_start_sends_once_per_new_terminal(clis, folder):
+    folder = folder / "by-id" / "sub"  # neither exists yet
+    with FakeDevice() as first, FakeDevice() as second:
+        proc = clis("x86_64").spawn(["watch", "code", "--in", folder, "--count", "2", "--json"])
+        time.sleep(0.5)
+        folder.mkdir(parents=True)
+        (folder / "not-a-port").symlink_to("/dev/null")
+        (folder / "usb-first").symlink_to(first.path)
+        assert first.wait_for(len(CODE_FRAME)) == CODE_FRAME
+        (folder / "usb-second").symlink_to(second.path)
+        out, err = proc.communicate(timeout=10)
+        assert proc.returncode == 0, err
+        assert [json.loads(r)["port"] for r in out.splitlines()] == [
+            str(folder / "usb-first"), str(folder / "usb-second")]
+        assert second.wait_for(len(CODE_FRAME)) == CODE_FRAME
+        assert first.received() == CODE_FRAME
+
+
+def test_watch_never_sends_to_what_was_there_and_ends_on_sigint(clis, folder):
+    with FakeDevice() as present:
+        (folder / "present").symlink_to(present.path)
+        proc = clis("x86_64").spawn(["watch", "brand", "--in", folder])
+        time.sleep(0.5)
+        (folder / "noise").write_text("")
+        time.sleep(0.2)
+        os.kill(proc.pid, signal.SIGINT)  # setpriv passes it on by exec: the pid is brandcli's
+        out, err = proc.communicate(timeout=5)
+        assert (proc.returncode, out) == (0, ""), err
+        assert present.wait_for(1, timeout=0.3, settle=0) == b""
+
+
+@pytest.mark.parametrize("arch", linuxenv.ARCHES)
+def test_release_tarball_holds_the_tested_program_and_its_sums(arch):
+    # The cases above run build/linux-<arch>; the release must ship those very bytes.
+    folder = "Brand-%s-linux-%s" % (source_tree.label(ROOT), arch)
+    with tarfile.open(ROOT / "dist" / (folder + ".tar.gz")) as tar:
+        members = tar.getmembers()
+        assert [m.name for m in members] == [folder] + [
+            folder + "/" + name for name in ("LICENSE", "README.txt", "SHA256SUMS", "brandcli")]
+        assert {(m.uid, m.gid) for m in members} == {(0, 0)}
+        files = {m.name.split("/")[1]: tar.extractfile(m).read() for m in members[1:]}
+    assert files["brandcli"] == (linuxenv.build_dir(arch) / "brandcli").read_bytes()
+    assert files["SHA256SUMS"].decode().splitlines() == [
+        "%s  %s" % (hashlib.sha256(files[name]).hexdigest(), name)
+        for name in ("LICENSE", "README.txt", "brandcli")]
