@@ -10,7 +10,6 @@ import json
 import os
 import pathlib
 import shutil
-import re
 import signal
 import sys
 import tarfile
