@@ -76,8 +76,8 @@ def shipped():
         sending = prefix.spawn([cli, "brand", "COM%d" % PORT])
         print("32-bit window shown %.1f s after start" % dialog.attach(timeout_ms=240000))
         # The dialog holds no port until one is chosen, so brandcli's frame is its own.
-        _, errors = sending.communicate(timeout=240)
-        sent = (sending.returncode, errors.decode(errors="replace"), device.wait_for(16, timeout=3))
+        sending = prefix.finish(sending, timeout=240)
+        sent = (sending.returncode, sending.stdout + sending.stderr, device.wait_for(16, timeout=3))
         device.clear()
         yield rig, dialog, device, sent
     finally:
@@ -162,6 +162,6 @@ def test_about_box_then_close_ends_the_program(shipped):
 
 
 def test_shipped_brandcli_sends_the_brand_frame(shipped):
-    _, _, _, (code, errors, received) = shipped
-    assert (code, errors) == (0, ""), errors
+    _, _, _, (code, printed, received) = shipped
+    assert (code, printed) == (0, ""), printed
     assert received == brand_frame("VANDREL8")
