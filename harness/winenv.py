@@ -22,6 +22,13 @@ for later runs (prefix_cache.py); each :meth:`WineSession.new_prefix` copies it 
 running (``wineserver -p``) so a program starts in tens of milliseconds; :meth:`WinePrefix.close`
 stops it.
 
+What the harness reads is what a command printed: a registry read or a server stop that fails
+raises HarnessError, naming the command and its output, and never passes for an empty answer.
+Wine now and then fails to make a process at all (:func:`start_failed`); such a start is made
+again, once, where nothing of the program has been seen yet, and counted for the test command.
+A COM port leads to a tty through :meth:`WinePrefix.map_port` or, while programs run,
+:meth:`WinePrefix.link_port`; both refuse the machine's own ports.
+
 Programs started here are children of the test process (the exit of a process that is not a
 child is seen late), and their ANSI code page follows ``lang``: ``C.UTF-8`` gives 1252,
 ``zh_CN.UTF-8`` gives 936.
@@ -216,19 +223,25 @@ def check_serial_devices_closed(user=USER):
 
 def check_safety(user=USER):
     """Both safety rules hold: the test user can open none of /dev/ttyS*, and the harness refuses
-    to map one, also through a link. Raises HarnessError otherwise."""
+    to map or link one to a COM port, also through a link. Raises HarnessError otherwise."""
     check_serial_devices_closed(user)
-    link = pathlib.Path(tempfile.mkdtemp(prefix="brand-safety-")) / "port"
+    folder = pathlib.Path(tempfile.mkdtemp(prefix="brand-safety-"))
+    link = folder / "port"
     link.symlink_to("/dev/ttyS0")
+    (folder / "dosdevices").mkdir()
+    prefix = WinePrefix(folder, user)
     try:
         for path in ("/dev/ttyS0", link):
-            try:
-                assert_safe_tty_path(path)
-            except HarnessError:
-                continue
-            raise HarnessError("the harness would map %s to a COM port" % path)
+            for make in (assert_safe_tty_path, lambda target: prefix.link_port(1, target)):
+                try:
+                    make(path)
+                except HarnessError:
+                    continue
+                raise HarnessError("the harness would map %s to a COM port" % path)
+        if os.path.lexists(prefix.port_link(1)):
+            raise HarnessError("the harness linked COM1 to %s" % os.readlink(prefix.port_link(1)))
     finally:
-        shutil.rmtree(link.parent)
+        shutil.rmtree(folder)
 
 
 def pe_is_32bit(path):
@@ -543,6 +556,37 @@ class WinePrefix:
         self.reg_add(PORTS_KEY, "COM%d" % number, str(tty_path))
         if restart:
             self.restart_server()
+
+    def port_link(self, number):
+        """The link dosdevices/com<number>: what an open of COM<number> follows."""
+        return self.path / "dosdevices" / ("com%d" % number)
+
+    def link_port(self, number, tty_path):
+        """COM<number> now leads to `tty_path` (a tty, or any path but the machine's own ports)
+        for every later open, without a server restart, which would end every program of the
+        prefix. The server makes the link from the mapping when it starts, and every open
+        follows it afresh; it is replaced in one step, so an open meanwhile finds the old target
+        or the new one. The port is not listed by this: see :meth:`register_port`."""
+        assert_safe_tty_path(tty_path)
+        link = self.port_link(number)
+        new = link.with_name(link.name + ".new")
+        new.unlink(missing_ok=True)
+        os.symlink(str(tty_path), str(new))
+        if os.geteuid() == 0:
+            uid, gid, _ = user_ids(self.user)
+            os.lchown(new, uid, gid)
+        os.replace(new, link)
+
+    def unlink_port(self, number):
+        """COM<number> leads nowhere any more: its link is gone."""
+        self.port_link(number).unlink(missing_ok=True)
+
+    def register_port(self, number):
+        """Lists COM<number> under SERIALCOMM as Wine does, seen by the next program start."""
+        self.reg_add(SERIALCOMM_KEY, r"\Device\Serial%d" % (number - 1), "COM%d" % number)
+
+    def unregister_port(self, number):
+        self.reg_delete(SERIALCOMM_KEY, r"\Device\Serial%d" % (number - 1))
 
     def mapped_ports(self):
         """``{"COM5": "/dev/pts/3", ...}`` from this prefix's mapping."""

@@ -11,8 +11,8 @@ The device rig (one per run) is a prefix with these ports:
 
 A COM port of a running prefix is the symlink dosdevices/comN, which the server makes from the
 registry mapping when it starts and which every open follows afresh. Pointing that link somewhere
-else, or removing it, changes what the next open finds without restarting the server (a restart
-would end the program under test).
+else, or removing it (winenv.WinePrefix.link_port), changes what the next open finds without
+restarting the server (a restart would end the program under test).
 """
 
 import os
@@ -110,19 +110,13 @@ class FaultRig(Rig):
             time.sleep(0.05)
         return self.held()
 
-    def link(self, number):
-        return self.prefix.path / "dosdevices" / ("com%d" % number)
-
     def point(self, number, target):
         """COMn now leads to `target` (a tty, or any path) for every later open."""
-        winenv.assert_safe_tty_path(target)
-        link = self.link(number)
-        link.unlink(missing_ok=True)
-        os.symlink(str(target), str(link))
+        self.prefix.link_port(number, target)
 
     def take_away(self, number):
         """COMn has no mapping any more (the link is gone)."""
-        self.link(number).unlink(missing_ok=True)
+        self.prefix.unlink_port(number)
 
     def new_device(self, number):
         """Replaces the device behind COMn with a fresh one (after the old one went away)."""

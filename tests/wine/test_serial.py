@@ -5,7 +5,6 @@ Runs the x86_64 build (build/win64, or BRAND_BUILD_WIN64). Every Wine process an
 to the unprivileged test user; see harness/winenv.py.
 """
 
-import os
 import pathlib
 import re
 import subprocess
@@ -51,8 +50,7 @@ def rig():
         prefix.map_port(number, devices[number].path, restart=False)
     prefix.map_port(UNOPENABLE_PORT, locked.path, restart=False)
     prefix.restart_server()
-    winenv.assert_safe_tty_path(devices[UNLISTED_PORT].path)
-    os.symlink(devices[UNLISTED_PORT].path, prefix.path / "dosdevices" / "com123")
+    prefix.link_port(UNLISTED_PORT, devices[UNLISTED_PORT].path)
     yield prefix, cli, devices
     prefix.close()
     for device in devices.values():
