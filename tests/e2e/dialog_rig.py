@@ -41,6 +41,10 @@ OPEN_FAILED = "打开端口%d失败！"
 
 CODE_FRAME = bytes.fromhex("44 54 56 33 3b")
 
+# How the program ends when its dialog closes: exit code 0, nothing printed. A crash under Wine
+# ends with the low byte of its exception code instead (5 for an access violation).
+EXITED = (0, b"")
+
 # How long one driver wait for the window lasts before the harness looks at the program.
 ATTACH_STEP_MS = 1000
 
@@ -233,10 +237,14 @@ class Dialog:
         return self.rig.held()
 
     def wait_exit(self, timeout):
+        """How the program ended, (exit code, what it printed), or None while it still runs
+        after `timeout` seconds; see EXITED."""
         try:
-            return self.proc.wait(timeout=timeout)
+            self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             return None
+        ended = self.proc.finished()
+        return ended.returncode, ended.stdout + ended.stderr
 
     def stop(self):
         if self.driver.poll() is None:

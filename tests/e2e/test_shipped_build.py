@@ -19,6 +19,7 @@ import pytest
 from dialog_rig import (
     CLOSED,
     CODE_FRAME,
+    EXITED,
     ID_SET_BRAND,
     ID_SET_CODE,
     OPENED,
@@ -156,7 +157,8 @@ def test_about_box_then_close_ends_the_program(shipped):
     assert about.get("about.title") == "关于 Vandrel", about
     assert dialog.cmd("aboutok")["gone"] == "1"
     assert dialog.cmd("close:ok").get("closed") == "1"
-    assert dialog.wait_exit(timeout=10) is not None, "the program still runs after Close"
+    ended = dialog.wait_exit(timeout=10)
+    assert ended == EXITED, "after Close the program %s" % (ended or "still runs")
     dialog.stop()  # waits for the server to let go of the port, too
     assert dialog.rig.held() == {}
 

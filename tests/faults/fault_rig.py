@@ -28,6 +28,7 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from dialog_rig import (  # noqa: E402,F401
     CLOSED,
     CODE_FRAME,
+    EXITED,
     ID_SET_BRAND,
     ID_SET_CODE,
     OPEN_FAILED,
@@ -131,10 +132,13 @@ class FaultRig(Rig):
     def opens(self, number):
         """Whether CreateFile on COMn succeeds right now, asked of Wine by another program: what
         the dialog's status must then report."""
-        out = self.prefix.run([self.probe, "open", str(number)], timeout=30).stdout
-        if "OPEN %d ok" % number in out:
+        result = self.prefix.run([self.probe, "open", str(number)], timeout=30)
+        assert (result.returncode, result.stderr) == (0, ""), result
+        lines = result.stdout.splitlines()
+        if lines == ["OPEN %d ok" % number]:
             return True
-        assert "OPEN %d INVALID_HANDLE_VALUE" % number in out, out
+        refused = "OPEN %d INVALID_HANDLE_VALUE " % number
+        assert len(lines) == 1 and lines[0].startswith(refused), lines
         return False
 
     def port_index(self, number):
@@ -159,8 +163,8 @@ def close_and_wait(dialog, how="ok", limit=2.0):
     started = time.monotonic()
     closed = dialog.cmd("close:%s" % how)
     assert closed.get("closed") == "1", closed
-    code = dialog.wait_exit(timeout=limit + 3)
+    ended = dialog.wait_exit(timeout=limit + 3)
     seconds = time.monotonic() - started
-    assert code is not None, "the program still runs %.1f s after close" % seconds
+    assert ended == EXITED, "%.1f s after close the program %s" % (seconds, ended or "still runs")
     assert seconds <= limit, "the program ended %.2f s after close" % seconds
     return seconds

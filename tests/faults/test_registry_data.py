@@ -235,7 +235,7 @@ def test_odd_values(reg_rig, reg_dialogs):
     assert "COM44" not in shown_ports(state)
     # brandcli lists the same, less COM0, which no brand call accepts.
     listed = reg_rig.prefix.run([reg_rig.brandcli, "ports"])
-    assert listed.returncode == 0, listed.stderr
+    assert (listed.returncode, listed.stderr) == (0, ""), listed
     assert listed.stdout.splitlines() == [port for port in expected if port != "COM0"]
 
     # COM123 is the device COM123, not COM12.

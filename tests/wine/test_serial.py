@@ -27,6 +27,13 @@ UNLISTED_PORT = 123  # three digits, and no registry value: a script may know it
 GONE_PORT = 7  # its device goes away
 UNOPENABLE_PORT = 9
 
+# Each failure's one line on stderr: a crash under Wine ends with the low byte of its exception
+# code (5 for an access violation), so a code is the program's answer only with its line.
+NOT_OPENED = "COM%d: could not open the port (in use or missing)"
+NOT_WRITTEN = ("COM%d: the frame was not written whole (the device did not take it within 1 s, "
+               "or the write failed)")
+USAGE = "usage: brandcli ports | brand COMn | code COMn"
+
 # The program waits 1000 ms for a write; Wine's start and exit add well under a second.
 BLOCKED_SECONDS = (0.9, 2.0)
 
@@ -71,6 +78,12 @@ def brandcli(rig, *args, **kw):
     return prefix.run([cli] + list(args), **kw)
 
 
+def success(result):
+    """The lines on stdout of a run that ended with exit code 0 and printed nothing on stderr."""
+    assert (result.returncode, result.stderr) == (0, ""), result
+    return result.stdout.splitlines()
+
+
 def failure(result, code):
     """The one line on stderr of a run that ended with exit code `code` and printed nothing
     else."""
@@ -90,11 +103,10 @@ def test_ports_lists_the_registered_ports_in_registry_order(rig):
     # Every value here is Wine's own "COMn"; odd data (and COM0, left out) are the registry-data
     # tests' (tests/faults/test_registry_data.py).
     prefix, _, _ = rig
-    result = brandcli(rig, "ports")
-    assert (result.returncode, result.stderr) == (0, "")
-    assert result.stdout.splitlines() == [data for _, data in prefix.serialcomm()]
+    listed = success(brandcli(rig, "ports"))
+    assert listed == [data for _, data in prefix.serialcomm()]
     for number in (PORT, HIGH_PORT, GONE_PORT, UNOPENABLE_PORT):
-        assert "COM%d" % number in result.stdout.splitlines()
+        assert "COM%d" % number in listed
 
 
 def test_both_frames_arrive_exactly_on_a_line_set_to_38400_1_stop_bit_cts(rig, devices):
@@ -105,8 +117,7 @@ def test_both_frames_arrive_exactly_on_a_line_set_to_38400_1_stop_bit_cts(rig, d
     stty(device.path, "9600", "cstopb", "-crtscts")
     for command, frame in (("brand", BRAND_FRAME), ("code", CODE_FRAME)):
         device.clear()
-        result = brandcli(rig, command, "COM%d" % PORT)
-        assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
+        assert success(brandcli(rig, command, "COM%d" % PORT)) == []
         assert device.wait_for(len(frame)) == frame
     line = stty(device.path, "-a")
     assert "speed 38400 baud" in line and "-cstopb" in line
@@ -118,8 +129,7 @@ def test_both_frames_arrive_exactly_on_a_line_set_to_38400_1_stop_bit_cts(rig, d
 def test_two_and_three_digit_ports_any_case_listed_or_not(rig, devices):
     for number, command, frame in ((HIGH_PORT, "brand", BRAND_FRAME),
                                    (UNLISTED_PORT, "code", CODE_FRAME)):
-        result = brandcli(rig, command, "com%d" % number)
-        assert result.returncode == 0, result.stderr
+        assert success(brandcli(rig, command, "com%d" % number)) == []
         assert devices[number].wait_for(len(frame)) == frame
     assert devices[PORT].received() == b""
 
@@ -131,13 +141,13 @@ def test_blocked_device_gives_5_after_the_wait_and_the_next_frame_arrives_whole(
         result = brandcli(rig, "brand", "COM%d" % PORT)
     finally:
         device.unblock()
-    assert failure(result, 5).startswith("COM%d: " % PORT)
+    assert failure(result, 5) == NOT_WRITTEN % PORT
     low, high = BLOCKED_SECONDS
     assert low <= result.elapsed <= high, "brandcli on a blocked line took %.3f s" % result.elapsed
     # The cancelled frame must not trickle out once the line flows again.
     assert device.wait_for(1, timeout=1.0, settle=0.3) == b""
 
-    assert brandcli(rig, "code", "COM%d" % PORT).returncode == 0
+    assert success(brandcli(rig, "code", "COM%d" % PORT)) == []
     assert device.wait_for(len(CODE_FRAME)) == CODE_FRAME
 
 
@@ -145,7 +155,7 @@ def test_unopenable_port_gives_4_and_sends_nothing(rig, devices):
     # Wine does not enforce exclusive opens, so a port held by another program is a tty the test
     # user may not open.
     line = failure(brandcli(rig, "brand", "COM%d" % UNOPENABLE_PORT), 4)
-    assert line == "COM%d: could not open the port (in use or missing)" % UNOPENABLE_PORT
+    assert line == NOT_OPENED % UNOPENABLE_PORT
     for device in devices.values():
         assert device.wait_for(1, timeout=0.5, settle=0) == b""
 
@@ -153,20 +163,18 @@ def test_unopenable_port_gives_4_and_sends_nothing(rig, devices):
 def test_device_that_went_away_gives_5(rig, devices):
     devices[GONE_PORT].close_far_end()
     result = brandcli(rig, "brand", "COM%d" % GONE_PORT, timeout=20)
-    assert failure(result, 5).startswith("COM%d: " % GONE_PORT)
+    assert failure(result, 5) == NOT_WRITTEN % GONE_PORT
     assert result.elapsed <= BLOCKED_SECONDS[1]
 
 
 def test_bad_arguments_give_2_with_a_usage_line_and_help_names_the_exit_codes(rig, devices):
     for args in ([], ["send", "COM5"], ["brand"], ["brand", "COM05"], ["code", "COM5", "COM6"]):
         line = failure(brandcli(rig, *args), 2)
-        assert "usage: brandcli ports | brand COMn | code COMn" in line, args
+        assert USAGE in line, args
     assert devices[PORT].wait_for(1, timeout=0.5, settle=0) == b""
 
     version = re.search(r"project\(Brand VERSION ([\d.]+)", (ROOT / "CMakeLists.txt").read_text())
-    result = brandcli(rig, "--version")
-    assert (result.returncode, result.stdout.splitlines()) == (0, ["brandcli " + version[1]])
-    result = brandcli(rig, "--help")
-    assert (result.returncode, result.stderr) == (0, "")
+    assert success(brandcli(rig, "--version")) == ["brandcli " + version[1]]
+    helped = "\n".join(success(brandcli(rig, "--help")))
     for code in (0, 2, 4, 5):
-        assert re.search(r"^ +%d  \S" % code, result.stdout, re.M), "--help misses exit code %d" % code
+        assert re.search(r"^ +%d  \S" % code, helped, re.M), "--help misses exit code %d" % code
