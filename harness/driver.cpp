@@ -34,19 +34,13 @@
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
+
 namespace {
 
 const wchar_t kDialogClass[] = L"#32770";
 const wchar_t kMainTitle[] = L"Brand";
 const wchar_t kAboutTitle[] = L"\x5173\x4E8E Vandrel";  // 关于 Vandrel
-
-const int kPortList = 1000;
-const int kSetBrand = 1003;
-const int kBrandList = 1004;
-const int kStatus = 1005;
-const int kSetCode = 1006;
-const int kCodeList = 1007;
-const UINT kAboutCommand = 0x0010;
 
 // Cross-process messages must never hang the driver: a wedged dialog shows as a timeout.
 const UINT kSendTimeoutMs = 10000;
@@ -209,14 +203,14 @@ void CmdState() {
     Put("title", Utf8(WindowText(g_main)));
     Put("visible", IsWindowVisible(g_main) ? 1 : 0);
     Put("enabled", IsWindowEnabled(g_main) ? 1 : 0);
-    PutList("port", kPortList);
-    PutList("brand", kBrandList);
-    PutList("code", kCodeList);
-    Put("status", Utf8(WindowText(Control(kStatus))));
-    Put("setbrand.enabled", IsWindowEnabled(Control(kSetBrand)) ? 1 : 0);
-    Put("setcode.enabled", IsWindowEnabled(Control(kSetCode)) ? 1 : 0);
-    Put("setbrand.text", Utf8(WindowText(Control(kSetBrand))));
-    Put("setcode.text", Utf8(WindowText(Control(kSetCode))));
+    PutList("port", IDC_PORT);
+    PutList("brand", IDC_BRAND);
+    PutList("code", IDC_CODE);
+    Put("status", Utf8(WindowText(Control(IDC_STATUS))));
+    Put("setbrand.enabled", IsWindowEnabled(Control(IDC_SET_BRAND)) ? 1 : 0);
+    Put("setcode.enabled", IsWindowEnabled(Control(IDC_SET_CODE)) ? 1 : 0);
+    Put("setbrand.text", Utf8(WindowText(Control(IDC_SET_BRAND))));
+    Put("setcode.text", Utf8(WindowText(Control(IDC_SET_CODE))));
     Put("close.text", Utf8(WindowText(Control(IDOK))));
     PutFocus(thread);
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
@@ -247,13 +241,13 @@ void CmdChoose(const std::string& arg) {
     if (!NeedMain()) {
         return;
     }
-    HWND combo = Control(kPortList);
+    HWND combo = Control(IDC_PORT);
     DWORD_PTR result = 0;
     double start = NowMs();
     Send(combo, CB_SETCURSEL, std::atoi(arg.c_str()), 0, &result);
     Put("setcursel", static_cast<int>(static_cast<LRESULT>(result)));
     // CB_SETCURSEL notifies nobody; a user's choice sends this to the dialog.
-    bool sent = Send(g_main, WM_COMMAND, MAKEWPARAM(kPortList, CBN_SELCHANGE),
+    bool sent = Send(g_main, WM_COMMAND, MAKEWPARAM(IDC_PORT, CBN_SELCHANGE),
                      reinterpret_cast<LPARAM>(combo), &result);
     PutMs("ms", NowMs() - start);
     if (!sent) {
@@ -321,7 +315,7 @@ void CmdAbout() {
     }
     // Posted: the About box runs a modal loop inside the handler, so a sent command would not
     // return until the box is closed.
-    PostMessageW(g_main, WM_SYSCOMMAND, kAboutCommand, 0);
+    PostMessageW(g_main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
     double start = NowMs();
     g_about = FindVisible(kAboutTitle, 5000);
     if (!g_about) {

@@ -230,6 +230,14 @@ class FakeDevice:
 
     _ready = False
     _eof = False
+    _stopping = False
+
+    def _check_running(self):
+        # Called with the lock held. A device that died has received nothing more, and that
+        # must not read as "nothing arrived".
+        if self._eof and not self._stopping:
+            raise RuntimeError("fake device %s ended (exit %s): %r" % (
+                self.path, self._proc.poll(), self._lines[-3:]))
 
     def _read(self):
         for line in self._proc.stdout:
@@ -263,13 +271,15 @@ class FakeDevice:
             raise RuntimeError("fake device: %s -> %s" % (command, reply))
 
     def received(self):
-        """Every byte received so far."""
+        """Every byte received so far; RuntimeError once the device has ended by itself."""
         with self._cond:
+            self._check_running()
             return bytes(self._rx)
 
     def frames(self):
         """The decoded lines (``FRAME ...``/``UNKNOWN ...``) printed so far."""
         with self._cond:
+            self._check_running()
             return list(self._lines)
 
     def clear(self):
@@ -300,6 +310,7 @@ class FakeDevice:
         self._command("close")
 
     def stop(self):
+        self._stopping = True
         if self._proc.poll() is None:
             try:
                 self._proc.stdin.write("quit\n")

@@ -22,6 +22,13 @@ for later runs (prefix_cache.py); each :meth:`WineSession.new_prefix` copies it 
 running (``wineserver -p``) so a program starts in tens of milliseconds; :meth:`WinePrefix.close`
 stops it.
 
+What the harness reads is what a command printed: a registry read or a server stop that fails
+raises HarnessError, naming the command and its output, and never passes for an empty answer.
+Wine now and then fails to make a process at all (:func:`start_failed`); such a start is made
+again, once, where nothing of the program has been seen yet, and counted for the test command.
+A COM port leads to a tty through :meth:`WinePrefix.map_port` or, while programs run,
+:meth:`WinePrefix.link_port`; both refuse the machine's own ports.
+
 Programs started here are children of the test process (the exit of a process that is not a
 child is seen late), and their ANSI code page follows ``lang``: ``C.UTF-8`` gives 1252,
 ``zh_CN.UTF-8`` gives 936.
@@ -82,9 +89,64 @@ PREFIX_SETTINGS = [
 
 _FORBIDDEN_PREFIX = "/dev/ttyS"
 
+# What reg prints (on stdout, exit code 1) for a key that does not exist.
+REG_NO_KEY = "reg: Unable to find the specified registry key"
+
+# The programs that make a Windows process, and can fail to (see start_failed).
+LOADERS = (WINE, WINE32)
+
+# Each start that Wine failed to make and the harness made again is appended to the file this
+# names, one line each, so the test command can count them over the whole run.
+REPEATED_STARTS_ENV = "BRAND_REPEATED_STARTS"
+repeated_starts = []  # this process's, for the test run's summary
+
 
 class HarnessError(RuntimeError):
     pass
+
+
+def start_failed(result):
+    """Whether Wine failed to make the process of `result` (a finished process with its
+    ``returncode`` and the bytes it printed, ``stdout`` and ``stderr``).
+
+    About one start in three thousand, Wine's loader stops before any of the program runs ("failed
+    to map the shared user data", which WINEDEBUG=-all keeps quiet), with exit code 1 and no
+    output, whatever the program. No program of ours ends with 1 without printing a line, and a
+    crash ends with the low byte of its exception code (5 for an access violation), so that exit
+    is Wine's and the start may be made again, once.
+    """
+    return result.returncode == 1 and not result.stdout and not result.stderr
+
+
+def _start_repeated(args, attempt):
+    """Counts a start made again; a second failed start of the same command is an error."""
+    what = _command_text(args)
+    if attempt > 1:
+        raise HarnessError("Wine failed to start %s twice in a row (exit 1, no output)" % what)
+    repeated_starts.append(what)
+    log = os.environ.get(REPEATED_STARTS_ENV)
+    if log:
+        with open(log, "a") as f:
+            f.write(what + "\n")
+    time.sleep(0.5)
+
+
+def _command_text(args):
+    return " ".join(os.path.basename(str(a)) if i == 0 else str(a) for i, a in enumerate(args))
+
+
+def _printed(result):
+    """What a finished process printed, stdout then stderr, as one line of text."""
+    text = b" ".join(part.strip() for part in (result.stdout, result.stderr) if part.strip())
+    return text.decode(errors="replace").replace("\r\n", " / ").replace("\n", " / ")
+
+
+def _process_name(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return "%d (%s)" % (pid, f.read().replace(b"\0", b" ").decode(errors="replace").strip())
+    except OSError:
+        return str(pid)
 
 
 def user_ids(user=USER):
@@ -160,19 +222,25 @@ def check_serial_devices_closed(user=USER):
 
 def check_safety(user=USER):
     """Both safety rules hold: the test user can open none of /dev/ttyS*, and the harness refuses
-    to map one, also through a link. Raises HarnessError otherwise."""
+    to map or link one to a COM port, also through a link. Raises HarnessError otherwise."""
     check_serial_devices_closed(user)
-    link = pathlib.Path(tempfile.mkdtemp(prefix="brand-safety-")) / "port"
+    folder = pathlib.Path(tempfile.mkdtemp(prefix="brand-safety-"))
+    link = folder / "port"
     link.symlink_to("/dev/ttyS0")
+    (folder / "dosdevices").mkdir()
+    prefix = WinePrefix(folder, user)
     try:
         for path in ("/dev/ttyS0", link):
-            try:
-                assert_safe_tty_path(path)
-            except HarnessError:
-                continue
-            raise HarnessError("the harness would map %s to a COM port" % path)
+            for make in (assert_safe_tty_path, lambda target: prefix.link_port(1, target)):
+                try:
+                    make(path)
+                except HarnessError:
+                    continue
+                raise HarnessError("the harness would map %s to a COM port" % path)
+        if os.path.lexists(prefix.port_link(1)):
+            raise HarnessError("the harness linked COM1 to %s" % os.readlink(prefix.port_link(1)))
     finally:
-        shutil.rmtree(link.parent)
+        shutil.rmtree(folder)
 
 
 def pe_is_32bit(path):
@@ -294,6 +362,36 @@ class Xvfb:
         self.stop()
 
 
+class WineProcess(subprocess.Popen):
+    """A Windows program started by :meth:`WinePrefix.spawn`.
+
+    Output that the caller discards goes to a file instead, so that whether the program printed
+    anything can still be told (see :func:`start_failed`); :meth:`WinePrefix.start_again` makes
+    the same start once more."""
+
+    def __init__(self, command, again, **popen_args):
+        self._discarded = {}
+        for stream in ("stdout", "stderr"):
+            if popen_args.get(stream) == subprocess.DEVNULL:
+                popen_args[stream] = self._discarded[stream] = tempfile.TemporaryFile()
+        self.again = again
+        self.attempt = 1
+        self.loader = next(a for a in command if a in LOADERS)
+        self.argv = command[command.index(self.loader) + 1:]
+        self.started = time.monotonic()
+        super().__init__(command, **popen_args)
+
+    def finished(self, out=b"", err=b""):
+        """The ended process as a CompletedProcess of bytes: `out` and `err` (what the caller
+        read from its pipes), or what went to the files standing in for discarded output."""
+        printed = {"stdout": out or b"", "stderr": err or b""}
+        for stream, f in self._discarded.items():
+            f.seek(0)
+            printed[stream] = f.read()
+        return subprocess.CompletedProcess(self.argv, self.returncode, printed["stdout"],
+                                           printed["stderr"])
+
+
 class WinePrefix:
     """One Wine prefix with its own wineserver. Made by :meth:`WineSession.new_prefix` or, to run
     32-bit programs too, :meth:`WineSession.new_wow64_prefix`."""
@@ -336,24 +434,26 @@ class WinePrefix:
         # Output goes to files, never pipes: the first Wine program of a server starts Wine's
         # own background services, which inherit its standard handles and outlive it, so a
         # pipe would never reach end-of-file.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run(
-                as_user(args, self.user),
-                env=self.env(),
-                stdin=subprocess.DEVNULL,
-                stdout=out,
-                stderr=err,
-                timeout=timeout,
-                cwd="/",
-            )
-            out.seek(0)
-            err.seek(0)
-            result.stdout, result.stderr = out.read(), err.read()
+        for attempt in (1, 2):
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                result = subprocess.run(
+                    as_user(args, self.user),
+                    env=self.env(),
+                    stdin=subprocess.DEVNULL,
+                    stdout=out,
+                    stderr=err,
+                    timeout=timeout,
+                    cwd="/",
+                )
+                out.seek(0)
+                err.seek(0)
+                result.stdout, result.stderr = out.read(), err.read()
+            if args[0] not in LOADERS or not start_failed(result):
+                break
+            _start_repeated(args, attempt)
         if check and result.returncode != 0:
-            raise HarnessError(
-                "%s failed (%d): %s"
-                % (" ".join(map(str, args)), result.returncode, result.stderr.decode(errors="replace"))
-            )
+            raise HarnessError("%s failed (%d): %s" % (_command_text(args), result.returncode,
+                                                       _printed(result)))
         return result
 
     # -- wineserver ---------------------------------------------------------------------------
@@ -372,10 +472,13 @@ class WinePrefix:
             stderr=subprocess.DEVNULL,
             cwd="/",
         )
-        self._tool([WINE, "cmd", "/c", "exit"], check=False)
+        self._tool([WINE, "cmd", "/c", "exit"])
 
-    def stop_server(self):
-        """Stops the wineserver and every Wine process of this prefix."""
+    def stop_server(self, timeout=10.0):
+        """Stops the wineserver and every Wine process of this prefix; HarnessError when one
+        of them is still there after `timeout` seconds."""
+        # Exit code 1 from -k says only that no server was running: what counts is whether any
+        # process of the prefix is left, checked below.
         self._tool([WINESERVER, "-k"], check=False)
         if self._server is not None:
             try:
@@ -384,7 +487,13 @@ class WinePrefix:
                 self._server.kill()
                 self._server.wait()
             self._server = None
-        self._tool([WINESERVER, "-w"], check=False)
+        self._tool([WINESERVER, "-w"])
+        deadline = time.monotonic() + timeout
+        while self.processes():
+            if time.monotonic() > deadline:
+                raise HarnessError("processes of %s still run after its server stopped: %s" % (
+                    self.path, ", ".join(_process_name(pid) for pid in self.processes())))
+            time.sleep(0.05)
 
     def restart_server(self):
         """Restarts the wineserver, so it reads the port mapping afresh."""
@@ -393,26 +502,42 @@ class WinePrefix:
 
     # -- registry -----------------------------------------------------------------------------
 
-    def _reg(self, args):
-        # Right after a server start, reg has been seen to fail once in a while (exit 1, nothing
-        # on stderr) on a busy machine; the same edit a moment later succeeds.
+    def reg(self, args, missing_ok=False):
+        """Runs ``reg`` with `args`; its CompletedProcess. A command that fails is tried twice
+        more before HarnessError says which command it was and what it printed. With
+        `missing_ok`, a key that does not exist is an answer (None), not a failure."""
+        # Right after a server start, reg has been seen to fail once in a while on a busy
+        # machine; the same command a moment later succeeds.
         for attempt in range(3):
-            result = self._tool([WINE, "reg"] + args, check=attempt == 2)
+            result = self._tool([WINE, "reg"] + args, check=False)
             if result.returncode == 0:
                 return result
+            if missing_ok and _printed(result) == REG_NO_KEY:
+                return None
             time.sleep(0.5)
+        raise HarnessError("%s failed (%d) three times: %s" % (
+            _command_text(["reg"] + args), result.returncode, _printed(result)))
 
     def reg_add(self, key, name, data, kind="REG_SZ"):
-        self._reg(["add", key, "/v", name, "/t", kind, "/d", data, "/f"])
+        self.reg(["add", key, "/v", name, "/t", kind, "/d", data, "/f"])
 
-    def reg_delete(self, key, name):
-        self._reg(["delete", key, "/v", name, "/f"])
+    def reg_delete(self, key, name=None):
+        """Deletes the value `name` of `key`, or without a name the whole key."""
+        self.reg(["delete", key] + (["/v", name] if name is not None else []) + ["/f"])
 
-    def reg_values(self, key):
-        """``[(name, type, data)]`` of `key`, in the registry's own order."""
-        out = self._tool([WINE, "reg", "query", key], check=False).stdout.decode(errors="replace")
+    def reg_import(self, path):
+        """Imports the .reg file at `path` (the test user must be able to read it)."""
+        self.reg(["import", "Z:" + str(path).replace("/", "\\")])
+
+    def reg_values(self, key, missing_ok=False):
+        """``[(name, type, data)]`` of `key`, in the registry's own order; what reg printed,
+        never a guess: a failed query raises HarnessError (see :meth:`reg`). With `missing_ok`,
+        None when the key does not exist."""
+        result = self.reg(["query", key], missing_ok=missing_ok)
+        if result is None:
+            return None
         values = []
-        for line in out.splitlines():
+        for line in result.stdout.decode(errors="replace").splitlines():
             if not line.startswith("    "):
                 continue
             parts = line.strip().split("    ")
@@ -431,19 +556,52 @@ class WinePrefix:
         if restart:
             self.restart_server()
 
+    def port_link(self, number):
+        """The link dosdevices/com<number>: what an open of COM<number> follows."""
+        return self.path / "dosdevices" / ("com%d" % number)
+
+    def link_port(self, number, tty_path):
+        """COM<number> now leads to `tty_path` (a tty, or any path but the machine's own ports)
+        for every later open, without a server restart, which would end every program of the
+        prefix. The server makes the link from the mapping when it starts, and every open
+        follows it afresh; it is replaced in one step, so an open meanwhile finds the old target
+        or the new one. The port is not listed by this: see :meth:`register_port`."""
+        assert_safe_tty_path(tty_path)
+        link = self.port_link(number)
+        new = link.with_name(link.name + ".new")
+        new.unlink(missing_ok=True)
+        os.symlink(str(tty_path), str(new))
+        if os.geteuid() == 0:
+            uid, gid, _ = user_ids(self.user)
+            os.lchown(new, uid, gid)
+        os.replace(new, link)
+
+    def unlink_port(self, number):
+        """COM<number> leads nowhere any more: its link is gone."""
+        self.port_link(number).unlink(missing_ok=True)
+
+    def register_port(self, number):
+        """Lists COM<number> under SERIALCOMM as Wine does, seen by the next program start."""
+        self.reg_add(SERIALCOMM_KEY, r"\Device\Serial%d" % (number - 1), "COM%d" % number)
+
+    def unregister_port(self, number):
+        self.reg_delete(SERIALCOMM_KEY, r"\Device\Serial%d" % (number - 1))
+
     def mapped_ports(self):
         """``{"COM5": "/dev/pts/3", ...}`` from this prefix's mapping."""
         return {name: data for name, _, data in self.reg_values(PORTS_KEY)}
 
-    def serialcomm(self):
-        """``[(name, data)]`` under SERIALCOMM, in registry order."""
-        return [(name, data) for name, _, data in self.reg_values(SERIALCOMM_KEY)]
+    def serialcomm(self, missing_ok=False):
+        """``[(name, data)]`` under SERIALCOMM, in registry order; with `missing_ok`, None when
+        the key does not exist."""
+        values = self.reg_values(SERIALCOMM_KEY, missing_ok)
+        return None if values is None else [(name, data) for name, _, data in values]
 
     # -- programs -----------------------------------------------------------------------------
 
     def spawn(self, argv, lang=LANG_WESTERN, display=None, extra_env=None, **popen_args):
         """Starts ``wine64 argv...`` (``wine`` for a 32-bit program) as a child of this process;
-        returns the Popen.
+        returns the :class:`WineProcess`.
 
         `argv[0]` is a Windows program installed with :meth:`WineSession.install`. Standard
         output and error default to pipes.
@@ -458,28 +616,57 @@ class WinePrefix:
         loader = WINE32 if pe_is_32bit(argv[0]) else WINE
         if loader == WINE32 and not self.wow64:
             raise HarnessError("%s is a 32-bit program: it runs only in a WoW64 prefix" % argv[0])
-        return subprocess.Popen(
+
+        def again():
+            return self.spawn(argv, lang, display, extra_env, **popen_args)
+
+        return WineProcess(
             as_user([loader] + [str(a) for a in argv], self.user),
+            again,
             env=self.env(lang, display, extra_env),
             **popen_args,
         )
 
-    def run(self, argv, lang=LANG_WESTERN, display=None, timeout=60, extra_env=None):
-        """Runs a Windows program to its end; returns a CompletedProcess with text output
-        (UTF-8) and the time it took in ``.elapsed``."""
-        start = time.monotonic()
-        proc = self.spawn(argv, lang=lang, display=display, extra_env=extra_env)
-        try:
-            out, err = proc.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            out, err = proc.communicate()
-            raise HarnessError("%s did not end within %d s" % (argv[0], timeout))
+    def start_again(self, proc, out=b"", err=b""):
+        """A new start of `proc` (a :class:`WineProcess` that has ended) when Wine failed to
+        make it, else None. `out` and `err` are what the caller read from its pipes.
+
+        Only sound where nothing of the program has been seen yet: at the end of a run, or
+        where a long-running program is first looked at (a driver's first answer, a window's
+        first appearance). HarnessError when `proc` was already a start made again."""
+        if proc.poll() is None or not start_failed(proc.finished(out, err)):
+            return None
+        _start_repeated(proc.argv, proc.attempt)
+        started = proc.again()
+        started.attempt = proc.attempt + 1
+        return started
+
+    def finish(self, proc, timeout=60):
+        """Waits for `proc` (from :meth:`spawn`, output to pipes) to end, starting it again when
+        Wine failed to make it; returns a CompletedProcess with text output (UTF-8) and the
+        seconds from the program's start to its end in ``.elapsed``."""
+        while True:
+            try:
+                out, err = proc.communicate(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.communicate()
+                raise HarnessError("%s did not end within %d s" % (proc.argv[0], timeout))
+            ended = time.monotonic()
+            again = self.start_again(proc, out or b"", err or b"")
+            if again is None:
+                break
+            proc = again
         result = subprocess.CompletedProcess(
-            argv, proc.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
-        )
-        result.elapsed = time.monotonic() - start
+            proc.argv, proc.returncode, (out or b"").decode("utf-8", "replace"),
+            (err or b"").decode("utf-8", "replace"))
+        result.elapsed = ended - proc.started
         return result
+
+    def run(self, argv, lang=LANG_WESTERN, display=None, timeout=60, extra_env=None):
+        """Runs a Windows program to its end; see :meth:`finish`."""
+        return self.finish(self.spawn(argv, lang=lang, display=display, extra_env=extra_env),
+                           timeout)
 
     def processes(self):
         """Pids of every process running with this prefix as its WINEPREFIX: programs, the
@@ -499,8 +686,10 @@ class WinePrefix:
 
     def close(self):
         """Stops the server and deletes the prefix."""
-        self.stop_server()
-        shutil.rmtree(self.path, ignore_errors=True)
+        try:
+            self.stop_server()
+        finally:
+            shutil.rmtree(self.path, ignore_errors=True)
 
 
 class WineSession:

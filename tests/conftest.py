@@ -20,3 +20,10 @@ def pytest_collection_finish(session):
             winenv.check_safety()
         except winenv.HarnessError as error:
             pytest.exit("precondition failed: %s" % error, returncode=3)
+
+
+def pytest_terminal_summary(terminalreporter):
+    # The test command counts these over its whole run; a run of pytest alone says them here.
+    repeated = winenv.repeated_starts
+    terminalreporter.write_line("wine starts repeated: %d%s" % (
+        len(repeated), " (%s)" % ", ".join(repeated) if repeated else ""))

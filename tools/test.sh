@@ -4,9 +4,10 @@
 #
 #   bash tools/test.sh
 #
-# Before the last line it prints how long each phase took; the last line is the total over both
-# runners: "N passed, N failed[, N skipped]". Exits non-zero when anything failed, including a
-# build.
+# Before the last line it prints how long each phase took and how many Wine process starts were
+# made again (Wine fails about one in three thousand; harness/winenv.py); the last line is the
+# total over both runners: "N passed, N failed[, N skipped]". Exits non-zero when anything
+# failed, including a build.
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -72,6 +73,8 @@ step "release"
 bash tools/release.sh || { echo "release FAILED"; build_failures=$((build_failures + 1)); }
 
 step "pytest"
+export BRAND_REPEATED_STARTS="$RESULTS/repeated-starts"
+: >"$BRAND_REPEATED_STARTS"
 # Wine tests use build/win64, and the shipped build's test the release zip's build/win32 exe
 # under WoW64; the junit file is what gets counted. Exit code 5 (nothing
 # collected) is not a failure by itself: the count below then shows nothing ran.
@@ -80,6 +83,9 @@ step "pytest"
 end_phase
 
 echo "== phases: $(IFS=,; echo "${PHASES[*]}" | sed 's/,/, /g'); in all $(($(date +%s) - RUN_START)) s"
+echo "== wine starts repeated: $(wc -l <"$BRAND_REPEATED_STARTS")$(sort "$BRAND_REPEATED_STARTS" |
+    uniq -c | awk '{n = $1; $1 = ""; printf "%s%s%s", (NR > 1 ? ", " : " ("), substr($0, 2),
+    (n > 1 ? " x" n : "")} END {if (NR) printf ")"}')"
 
 "$PYTHON" - "$RESULTS" "$build_failures" <<'EOF'
 import os

@@ -41,6 +41,13 @@ OPEN_FAILED = "打开端口%d失败！"
 
 CODE_FRAME = bytes.fromhex("44 54 56 33 3b")
 
+# How the program ends when its dialog closes: exit code 0, nothing printed. A crash under Wine
+# ends with the low byte of its exception code instead (5 for an access violation).
+EXITED = (0, b"")
+
+# How long one driver wait for the window lasts before the harness looks at the program.
+ATTACH_STEP_MS = 1000
+
 
 def brand_frame(brand):
     """The brand frame of an 8-byte brand: "BR", the brand, ";" and five zero filler bytes."""
@@ -134,6 +141,10 @@ class Rig:
             device.clear()
 
 
+class DriverEnded(AssertionError):
+    pass
+
+
 class Dialog:
     """One run of brand.exe with a driver attached; :meth:`stop` ends whatever still runs."""
 
@@ -142,7 +153,6 @@ class Dialog:
         rig.reset_devices()
         # Nothing of an earlier run may still hold a port.
         assert rig.held() == {}
-        self.started = time.monotonic()
         self.proc = rig.prefix.spawn(
             [rig.program] + list(args),
             lang=lang,
@@ -150,6 +160,7 @@ class Dialog:
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
         )
+        self.started = self.proc.started
         self.driver = rig.prefix.spawn(
             [rig.driver, "serve"],
             lang=lang,
@@ -157,12 +168,36 @@ class Dialog:
             stdin=subprocess.PIPE,
             stderr=subprocess.DEVNULL,
         )
+        self.answered = False  # whether the driver has been seen to run
 
     def attach(self, timeout_ms=15000):
-        """Waits for the window; returns the seconds from the program's start."""
-        waited = self.cmd("wait:%d" % timeout_ms)
-        assert "error" not in waited, "the Brand window did not appear: %r" % waited
-        return time.monotonic() - self.started
+        """Waits for the window; returns the seconds from the program's start.
+
+        Until the window is there, neither process has been seen to do anything: one that Wine
+        failed to make is made again here (winenv.WinePrefix.start_again), which is why the wait
+        goes in short steps that look at the program in between."""
+        deadline = time.monotonic() + timeout_ms / 1000.0
+        while True:
+            try:
+                waited = self.cmd("wait:%d" % ATTACH_STEP_MS)
+            except DriverEnded:
+                if self.answered:
+                    raise
+                self.driver.wait(timeout=5)
+                again = self.rig.prefix.start_again(self.driver)
+                if not again:
+                    raise
+                self.driver = again
+                continue
+            if "error" not in waited:
+                return time.monotonic() - self.started
+            if self.proc.poll() is not None:
+                again = self.rig.prefix.start_again(self.proc)
+                assert again, "the program ended with code %d before its window appeared: %r" % (
+                    self.proc.returncode, self.proc.finished())
+                self.proc = again
+                self.started = self.proc.started
+            assert time.monotonic() < deadline, "the Brand window did not appear: %r" % waited
 
     @property
     def pid(self):
@@ -171,13 +206,17 @@ class Dialog:
 
     def cmd(self, command):
         """Runs one driver command; returns its key=value lines as a dict."""
-        self.driver.stdin.write((command + "\n").encode("utf-8"))
-        self.driver.stdin.flush()
+        try:
+            self.driver.stdin.write((command + "\n").encode("utf-8"))
+            self.driver.stdin.flush()
+        except BrokenPipeError:
+            raise DriverEnded("driver ended before %r" % command) from None
         result = {}
         while True:
             line = self.driver.stdout.readline()
             if not line:
-                raise AssertionError("driver ended during %r: %r" % (command, result))
+                raise DriverEnded("driver ended during %r: %r" % (command, result))
+            self.answered = True
             key, _, value = line.decode("utf-8").rstrip("\n").partition("=")
             if key == "end":
                 return result
@@ -198,10 +237,14 @@ class Dialog:
         return self.rig.held()
 
     def wait_exit(self, timeout):
+        """How the program ended, (exit code, what it printed), or None while it still runs
+        after `timeout` seconds; see EXITED."""
         try:
-            return self.proc.wait(timeout=timeout)
+            self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             return None
+        ended = self.proc.finished()
+        return ended.returncode, ended.stdout + ended.stderr
 
     def stop(self):
         if self.driver.poll() is None:

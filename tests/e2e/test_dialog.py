@@ -11,6 +11,7 @@ import pytest
 from dialog_rig import (
     CLOSED,
     CODE_FRAME,
+    EXITED,
     GOOD_PORT,
     ID_BRAND,
     ID_CLOSE,
@@ -167,7 +168,7 @@ def test_enter_presses_the_focused_button(rig, dialog_factory):
     # Enter on "Close", where the focus is after start-up, ends the program.
     dialog.cmd("focus:%d" % ID_CLOSE)
     assert dialog.cmd("close:enter").get("closed") == "1"
-    assert dialog.wait_exit(timeout=2.0) is not None
+    assert dialog.wait_exit(timeout=2.0) == EXITED
 
 
 def window_probe(rig):
@@ -176,6 +177,7 @@ def window_probe(rig):
     e2e = program_exe().parent / "tests" / "e2e"
     probe, _ = rig.session.install(e2e / "window_probe.exe", e2e / "window_hook.dll")
     result = rig.prefix.run([probe], timeout=30)
+    assert (result.returncode, result.stderr) == (0, ""), result
     values = dict(line.partition("=")[::2] for line in result.stdout.splitlines())
     assert "error" not in values and values.get("sysmenu.available") == "1", result.stdout
     return values
@@ -236,7 +238,8 @@ def test_closing_ends_the_program_and_releases_the_port(rig, dialog_factory, how
     started = time.monotonic()
     closed = dialog.cmd("close:%s" % how)
     assert closed.get("closed") == "1", closed
-    assert dialog.wait_exit(timeout=2.0) is not None, "the program still runs after close"
+    ended = dialog.wait_exit(timeout=2.0)
+    assert ended == EXITED, "after close the program %s" % (ended or "still runs")
     seconds = time.monotonic() - started
     print("%s: window gone after %s ms, process ended after %.2f s" % (how, closed["ms"], seconds))
     assert seconds <= 2.0

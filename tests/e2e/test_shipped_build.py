@@ -20,6 +20,7 @@ import source_tree  # harness/, on the path through tests/conftest.py
 from dialog_rig import (
     CLOSED,
     CODE_FRAME,
+    EXITED,
     ID_SET_BRAND,
     ID_SET_CODE,
     OPENED,
@@ -73,8 +74,8 @@ def shipped():
         sending = prefix.spawn([cli, "brand", "COM%d" % PORT])
         print("32-bit window shown %.1f s after start" % dialog.attach(timeout_ms=240000))
         # The dialog holds no port until one is chosen, so brandcli's frame is its own.
-        _, errors = sending.communicate(timeout=240)
-        sent = (sending.returncode, errors.decode(errors="replace"), device.wait_for(16, timeout=3))
+        sending = prefix.finish(sending, timeout=240)
+        sent = (sending.returncode, sending.stdout + sending.stderr, device.wait_for(16, timeout=3))
         device.clear()
         yield rig, dialog, device, sent
     finally:
@@ -153,12 +154,13 @@ def test_about_box_then_close_ends_the_program(shipped):
     assert about.get("about.title") == "关于 Vandrel", about
     assert dialog.cmd("aboutok")["gone"] == "1"
     assert dialog.cmd("close:ok").get("closed") == "1"
-    assert dialog.wait_exit(timeout=10) is not None, "the program still runs after Close"
+    ended = dialog.wait_exit(timeout=10)
+    assert ended == EXITED, "after Close the program %s" % (ended or "still runs")
     dialog.stop()  # waits for the server to let go of the port, too
     assert dialog.rig.held() == {}
 
 
 def test_shipped_brandcli_sends_the_brand_frame(shipped):
-    _, _, _, (code, errors, received) = shipped
-    assert (code, errors) == (0, ""), errors
+    _, _, _, (code, printed, received) = shipped
+    assert (code, printed) == (0, ""), printed
     assert received == brand_frame("VANDREL8")

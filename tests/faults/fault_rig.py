@@ -11,8 +11,8 @@ The device rig (one per run) is a prefix with these ports:
 
 A COM port of a running prefix is the symlink dosdevices/comN, which the server makes from the
 registry mapping when it starts and which every open follows afresh. Pointing that link somewhere
-else, or removing it, changes what the next open finds without restarting the server (a restart
-would end the program under test).
+else, or removing it (winenv.WinePrefix.link_port), changes what the next open finds without
+restarting the server (a restart would end the program under test).
 """
 
 import os
@@ -28,6 +28,7 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from dialog_rig import (  # noqa: E402,F401
     CLOSED,
     CODE_FRAME,
+    EXITED,
     ID_SET_BRAND,
     ID_SET_CODE,
     OPEN_FAILED,
@@ -110,19 +111,13 @@ class FaultRig(Rig):
             time.sleep(0.05)
         return self.held()
 
-    def link(self, number):
-        return self.prefix.path / "dosdevices" / ("com%d" % number)
-
     def point(self, number, target):
         """COMn now leads to `target` (a tty, or any path) for every later open."""
-        winenv.assert_safe_tty_path(target)
-        link = self.link(number)
-        link.unlink(missing_ok=True)
-        os.symlink(str(target), str(link))
+        self.prefix.link_port(number, target)
 
     def take_away(self, number):
         """COMn has no mapping any more (the link is gone)."""
-        self.link(number).unlink(missing_ok=True)
+        self.prefix.unlink_port(number)
 
     def new_device(self, number):
         """Replaces the device behind COMn with a fresh one (after the old one went away)."""
@@ -137,10 +132,13 @@ class FaultRig(Rig):
     def opens(self, number):
         """Whether CreateFile on COMn succeeds right now, asked of Wine by another program: what
         the dialog's status must then report."""
-        out = self.prefix.run([self.probe, "open", str(number)], timeout=30).stdout
-        if "OPEN %d ok" % number in out:
+        result = self.prefix.run([self.probe, "open", str(number)], timeout=30)
+        assert (result.returncode, result.stderr) == (0, ""), result
+        lines = result.stdout.splitlines()
+        if lines == ["OPEN %d ok" % number]:
             return True
-        assert "OPEN %d INVALID_HANDLE_VALUE" % number in out, out
+        refused = "OPEN %d INVALID_HANDLE_VALUE " % number
+        assert len(lines) == 1 and lines[0].startswith(refused), lines
         return False
 
     def port_index(self, number):
@@ -165,8 +163,8 @@ def close_and_wait(dialog, how="ok", limit=2.0):
     started = time.monotonic()
     closed = dialog.cmd("close:%s" % how)
     assert closed.get("closed") == "1", closed
-    code = dialog.wait_exit(timeout=limit + 3)
+    ended = dialog.wait_exit(timeout=limit + 3)
     seconds = time.monotonic() - started
-    assert code is not None, "the program still runs %.1f s after close" % seconds
+    assert ended == EXITED, "%.1f s after close the program %s" % (seconds, ended or "still runs")
     assert seconds <= limit, "the program ended %.2f s after close" % seconds
     return seconds

@@ -3,12 +3,12 @@ at every point of the program's work: before the port is chosen, on each kind of
 many presses in a row, and when the dialog is closed. Every press must give up after its one
 second of waiting, and nothing of an abandoned write may reach the device later."""
 
-import subprocess
 import time
 
 from fault_rig import (
     CLOSED,
     CODE_FRAME,
+    EXITED,
     GOOD_PORT,
     ID_SET_BRAND,
     ID_SET_CODE,
@@ -111,15 +111,12 @@ def test_closing_during_a_blocked_press(frig, dialogs):
         dialog.driver.stdin.flush()
         time.sleep(0.3)
         started = time.monotonic()
-        closer = frig.prefix.spawn(
-            [frig.driver, "wait:2000", "close:ok"],
-            display=frig.display,
-            stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL,
-        )
-        out, _ = closer.communicate(timeout=15)
-        assert b"closed=1" in out, out
-        assert dialog.wait_exit(timeout=5) is not None, "the program still runs after close"
+        closer = frig.prefix.run([frig.driver, "wait:2000", "close:ok"], display=frig.display,
+                                 timeout=15)
+        assert (closer.returncode, closer.stderr) == (0, ""), closer
+        assert "closed=1" in closer.stdout.splitlines(), closer.stdout
+        ended = dialog.wait_exit(timeout=5)
+        assert ended == EXITED, "after close the program %s" % (ended or "still runs")
         seconds = time.monotonic() - started
         print("closed during a blocked press: process ended after %.2f s" % seconds)
         assert seconds <= 2.0
