@@ -580,12 +580,14 @@ class WinePrefix:
         """COM<number> leads nowhere any more: its link is gone."""
         self.port_link(number).unlink(missing_ok=True)
 
-    def register_port(self, number):
-        """Lists COM<number> under SERIALCOMM as Wine does, seen by the next program start."""
-        self.reg_add(SERIALCOMM_KEY, r"\Device\Serial%d" % (number - 1), "COM%d" % number)
+    def register_port(self, number, device=None):
+        """Lists COM<number> under SERIALCOMM, seen by the next program start and by a program
+        watching the key. `device` is the value's name, which names the driver; by default
+        Wine's own (\\Device\\Serial<number-1>)."""
+        self.reg_add(SERIALCOMM_KEY, device or r"\Device\Serial%d" % (number - 1), "COM%d" % number)
 
-    def unregister_port(self, number):
-        self.reg_delete(SERIALCOMM_KEY, r"\Device\Serial%d" % (number - 1))
+    def unregister_port(self, number, device=None):
+        self.reg_delete(SERIALCOMM_KEY, device or r"\Device\Serial%d" % (number - 1))
 
     def mapped_ports(self):
         """``{"COM5": "/dev/pts/3", ...}`` from this prefix's mapping."""

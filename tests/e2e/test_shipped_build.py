@@ -1,6 +1,7 @@
 """The programs users get: the 32-bit brand.exe taken out of the release zip (tools/release.sh),
 run end to end under Wine's WoW64, where qemu-user emulates the 32-bit Wine loader, and worked
-by the 64-bit driver across the 32/64 boundary; then the zip's brandcli.exe sends one frame.
+by the 64-bit driver across the 32/64 boundary; then the zip's brandcli.exe sends a frame to two
+ports at once.
 
 What this build has of its own (calling conventions, the DCB's bit fields, pointer-size casts,
 the 32-bit runtime) shows only here. The dialog's checks share one program start, which takes
@@ -34,6 +35,7 @@ from dialog_rig import (
 )
 
 PORT = 5
+SECOND_PORT = 14  # brandcli sends to both at once: its threads, in the 32-bit build
 
 
 def released_exe(session, name="brand.exe"):
@@ -64,18 +66,20 @@ def shipped():
     program, cli = released_exe(session), released_exe(session, "brandcli.exe")
     driver = session.install(driver_exe())
     display = winenv.Xvfb()
-    device = FakeDevice()
+    device, second = FakeDevice(), FakeDevice()
     prefix = session.new_wow64_prefix("shipped", display.display)
     dialog = None
     try:
         prefix.map_port(PORT, device.path)
+        prefix.link_port(SECOND_PORT, second.path)  # brandcli's second port; the dialog lists none
         rig = Rig(session, prefix, display.display, {PORT: device}, None, program, driver)
         dialog = Dialog(rig)
-        sending = prefix.spawn([cli, "brand", "COM%d" % PORT])
+        sending = prefix.spawn([cli, "brand", "COM%d" % PORT, "COM%d" % SECOND_PORT])
         print("32-bit window shown %.1f s after start" % dialog.attach(timeout_ms=240000))
         # The dialog holds no port until one is chosen, so brandcli's frame is its own.
         sending = prefix.finish(sending, timeout=240)
-        sent = (sending.returncode, sending.stdout + sending.stderr, device.wait_for(16, timeout=3))
+        sent = (sending.returncode, sending.stdout + sending.stderr,
+                [d.wait_for(16, timeout=3) for d in (device, second)])
         device.clear()
         yield rig, dialog, device, sent
     finally:
@@ -83,6 +87,7 @@ def shipped():
             dialog.stop()
         prefix.close()
         device.stop()
+        second.stop()
         display.stop()
 
 
@@ -160,7 +165,7 @@ def test_about_box_then_close_ends_the_program(shipped):
     assert dialog.rig.held() == {}
 
 
-def test_shipped_brandcli_sends_the_brand_frame(shipped):
+def test_shipped_brandcli_sends_the_brand_frame_to_two_ports_at_once(shipped):
     _, _, _, (code, printed, received) = shipped
     assert (code, printed) == (0, ""), printed
-    assert received == brand_frame("VANDREL8")
+    assert received == [brand_frame("VANDREL8")] * 2

@@ -5,16 +5,20 @@ Runs the x86_64 build (build/win64, or BRAND_BUILD_WIN64). Every Wine process an
 to the unprivileged test user; see harness/winenv.py.
 """
 
+import json
 import pathlib
 import re
 import subprocess
 import sys
+import time
 
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "harness"))
+sys.path.insert(0, str(ROOT / "tests" / "wine"))
 
+import cli_rig  # noqa: E402
 import source_tree  # noqa: E402
 import winenv  # noqa: E402
 from fake_device import FakeDevice  # noqa: E402
@@ -199,3 +203,126 @@ def test_bad_arguments_give_2_with_a_usage_line_and_help_names_the_exit_codes(ri
     helped = "\n".join(success(brandcli(rig, "--help")))
     for code in (0, 2, 4, 5, 6, 7):
         assert re.search(r"^ +%d  \S" % code, helped, re.M), "--help misses exit code %d" % code
+
+
+# -- The cases both builds share: the Windows build under Wine, the Linux build on ptys ---------
+
+@pytest.fixture(scope="module", params=["wine", "linux"])
+def station(request):
+    made = (cli_rig.WineStation if request.param == "wine" else cli_rig.LinuxStation)()
+    yield made
+    made.close()
+
+
+@pytest.fixture
+def three():
+    with FakeDevice() as a, FakeDevice() as b, FakeDevice() as c:
+        yield a, b, c
+
+
+def test_several_ports_take_their_frames_at_once_each_with_its_record(station, three):
+    good, stopped, also_stopped = three
+    ports = [station.attach(device) for device in three]
+    for device in (stopped, also_stopped):
+        device.block()
+    before = time.time()
+    try:
+        result = station.run(["brand"] + ports + ["--json"])
+    finally:
+        after = time.time()
+        for device in (stopped, also_stopped):
+            device.unblock()
+    assert result.returncode == 6, result.stderr
+    assert sorted(result.stderr.splitlines()) == sorted(
+        "%s: the frame was not written whole (the device did not take it within 1 s, or the "
+        "write failed)" % port for port in ports[1:])
+    records = {r["port"]: r for r in map(json.loads, result.stdout.splitlines())}
+    assert {port: (r["result"], r["exit"], r["frame"]) for port, r in records.items()} == {
+        ports[0]: ("sent", 0, BRAND_FRAME.hex()),
+        ports[1]: ("not-written", 5, BRAND_FRAME.hex()),
+        ports[2]: ("not-written", 5, BRAND_FRAME.hex())}
+    times = {port: cli_rig.record_time(r) for port, r in records.items()}
+    assert all(before - 0.01 <= t <= after + 0.01 for t in times.values()), (before, times, after)
+    # One after the other, the two stopped ports would end a second apart.
+    assert abs(times[ports[1]] - times[ports[2]]) < 0.3, times
+    assert all(900 <= records[port]["ms"] <= 1300 for port in ports[1:]), records
+    assert good.wait_for(len(BRAND_FRAME)) == BRAND_FRAME
+    for device in (stopped, also_stopped):
+        assert device.wait_for(1, timeout=0.5, settle=0.3) == b""
+
+
+def test_watch_sends_once_per_appearance_to_what_it_should(station, three):
+    present, plugged, other = three
+    station.appear("VCP0", present)
+    watch = station.spawn(["watch", "code", "--only", "vcp", "--count", "3", "--json"] +
+                          station.watch_args)
+    time.sleep(1.0)  # the start, and the listing that holds what was there before
+    first = station.appear("VCP1", plugged)
+    assert plugged.wait_for(len(CODE_FRAME)) == CODE_FRAME
+    station.vanish("VCP1")
+    time.sleep(0.3)
+    plugged.clear()
+    station.appear("VCP1", plugged)
+    assert plugged.wait_for(len(CODE_FRAME)) == CODE_FRAME
+    station.appear("BthModem0", other)  # left out by --only
+    late = station.appear("VCP2", other, ready_after=0.5)
+    code, out, err = watch.finish()
+    assert code == 0, err
+    assert [r["port"] for r in map(json.loads, out.splitlines())] == [first, first, late]
+    assert err.splitlines()[1:] == ["%s: took the code frame" % p for p in (first, first, late)]
+    assert other.wait_for(len(CODE_FRAME)) == CODE_FRAME  # once: as VCP2, never as BthModem0
+    assert present.received() == b""
+    assert plugged.received() == CODE_FRAME
+
+
+def test_an_interrupt_ends_watch_only_after_the_send_in_flight(station, three):
+    blocked = three[0]
+    blocked.block()
+    try:
+        watch = station.spawn(["watch", "brand", "--json"] + station.watch_args)
+        time.sleep(1.0)
+        port = station.appear("VCP7", blocked)
+        assert watch.holds(blocked.path), "the send never opened the port"
+        start = time.monotonic()
+        watch.interrupt()
+        code, out, err = watch.finish()
+        ended = time.monotonic() - start
+    finally:
+        blocked.unblock()
+    assert code == 6, err
+    assert err.splitlines()[1:] == [
+        "%s: the frame was not written whole (the device did not take it within 1 s, or the "
+        "write failed)" % port]
+    assert json.loads(out)["result"] == "not-written"
+    assert 0.3 <= ended <= 1.5, ended  # the rest of the 1 s wait, not cut short, not more
+    assert blocked.wait_for(1, timeout=1.0, settle=0.3) == b""
+    assert station.run(["code", station.attach(blocked)]).returncode == 0  # released
+    assert blocked.wait_for(len(CODE_FRAME)) == CODE_FRAME
+
+
+def test_output_that_cannot_be_written_gives_7(station):
+    with open("/dev/full", "w") as full:
+        for args in (["--help"], ["ports"] if station.kind == "wine" else ["--version"]):
+            result = station.run(args, stdout=full)
+            assert (result.returncode, result.stderr.splitlines()) == (7, [
+                "brandcli: the output could not be written (a closed pipe or a full disk?)"])
+
+
+@pytest.mark.parametrize("station", ["wine"], indirect=True)
+def test_watch_on_a_pc_that_never_had_a_serial_port_waits_for_the_key(station, three):
+    # Windows makes the SERIALCOMM key only when the first port registers; Wine always has COM1,
+    # so the key goes first. A driver then makes it anew, volatile: the probe does what it does.
+    device = three[0]
+    prefix = station.prefix
+    probe = winenv.shared_session().install(
+        winenv.build_dir("win64") / "tests" / "faults" / "serial_probe.exe")
+    prefix.reg(["delete", winenv.SERIALCOMM_KEY, "/f"])
+    assert prefix.serialcomm(missing_ok=True) is None
+    watch = station.spawn(["watch", "brand", "--count", "1", "--json"])
+    time.sleep(1.0)
+    prefix.link_port(40, device.path)
+    assert prefix.run([probe, "register", "40", r"\Device\VCP9"]).stdout.split() == ["REGISTERED", "40"]
+    code, out, err = watch.finish()
+    assert (code, json.loads(out)["port"], json.loads(out)["device"]) == (0, "COM40", r"\Device\VCP9")
+    assert err.splitlines()[1:] == ["COM40: took the brand frame"]
+    assert device.wait_for(len(BRAND_FRAME)) == BRAND_FRAME

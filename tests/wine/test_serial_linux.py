@@ -10,7 +10,6 @@ import json
 import os
 import pathlib
 import shutil
-import signal
 import sys
 import tarfile
 import termios
@@ -119,28 +118,6 @@ def test_null_device_and_plain_file_give_4_and_are_never_opened(clis, folder):
     assert plain.read_bytes() == b""
 
 
-def test_three_ports_two_failing_give_6_and_three_records_at_once(clis):
-    with FakeDevice() as good, FakeDevice() as stopped, FakeDevice() as held:
-        holder = os.open(held.path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-        fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        stopped.block()
-        try:
-            result = clis("x86_64").run(["brand", good.path, stopped.path, held.path, "--json"])
-        finally:
-            stopped.unblock()
-            os.close(holder)
-        assert result.returncode == 6, result.stderr
-        records = {r["port"]: r for r in map(json.loads, result.stdout.splitlines())}
-        assert {p: (r["result"], r["exit"]) for p, r in records.items()} == {
-            good.path: ("sent", 0), stopped.path: ("not-written", 5),
-            held.path: ("not-opened", 4)}
-        assert all(r["frame"] == BRAND_FRAME.hex() for r in records.values())
-        assert 900 <= records[stopped.path]["ms"] <= 1300
-        assert good.wait_for(len(BRAND_FRAME)) == BRAND_FRAME
-        assert stopped.wait_for(1, timeout=0.5, settle=0.3) == b""
-        assert held.received() == b""
-
-
 def test_watch_in_a_folder_made_after_the_start_sends_once_per_new_terminal(clis, folder):
     folder = folder / "by-id" / "sub"  # neither exists yet
     with FakeDevice() as first, FakeDevice() as second:
@@ -157,19 +134,6 @@ def test_watch_in_a_folder_made_after_the_start_sends_once_per_new_terminal(clis
             str(folder / "usb-first"), str(folder / "usb-second")]
         assert second.wait_for(len(CODE_FRAME)) == CODE_FRAME
         assert first.received() == CODE_FRAME
-
-
-def test_watch_never_sends_to_what_was_there_and_ends_on_sigint(clis, folder):
-    with FakeDevice() as present:
-        (folder / "present").symlink_to(present.path)
-        proc = clis("x86_64").spawn(["watch", "brand", "--in", folder])
-        time.sleep(0.5)
-        (folder / "noise").write_text("")
-        time.sleep(0.2)
-        os.kill(proc.pid, signal.SIGINT)  # setpriv passes it on by exec: the pid is brandcli's
-        out, err = proc.communicate(timeout=5)
-        assert (proc.returncode, out) == (0, ""), err
-        assert present.wait_for(1, timeout=0.3, settle=0) == b""
 
 
 @pytest.mark.parametrize("arch", linuxenv.ARCHES)
