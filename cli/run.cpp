@@ -87,8 +87,12 @@ int SendToPorts(const CliRequest& request, Reporter& reporter) {
             return kExitUsage;
         }
     }
+    // Only records show what the system says of a port, and asking costs each port a walk of
+    // the system's lists.
     for (PortEntry& port : ports) {
-        DescribePort(&port);
+        if (request.json) {
+            DescribePort(&port);
+        }
     }
     CliFrameBytes frame = FrameFor(request.frame);
     std::vector<PortSend> sends;
