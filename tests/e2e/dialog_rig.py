@@ -75,6 +75,19 @@ def driver_exe():
     return build_dir() / "harness" / "brand_driver.exe"
 
 
+def press_for(dialog, button, device, expected):
+    """Presses `button`; returns what `device` has received once `expected` (everything it
+    should have so far) is in, read on for a moment, so the next press can follow.
+
+    A press purges the port as it opens it, and on a pty that purge also drops what the press
+    before it wrote if the far end has not taken it in yet (the kernel hands it over a moment
+    after the write; seen for a quarter of the writes flushed at once). A real line has sent a
+    frame by the time its write completes. Pressed without this wait, a good frame can go
+    missing, and a wrong one unseen."""
+    dialog.click(button)
+    return device.wait_for(len(expected), timeout=3)
+
+
 def nothing_arrives(device, seconds=0.5):
     """What `device` has received after waiting `seconds` more."""
     time.sleep(seconds)

@@ -24,6 +24,7 @@ from dialog_rig import (
     UNOPENABLE_PORT,
     brand_frame,
     nothing_arrives,
+    press_for,
     program_exe,
     winenv,
 )
@@ -127,9 +128,9 @@ def test_typed_text_is_never_sent(rig, dialog_factory):
     state = dialog.state()
     assert (state["brand.text"], state["code.text"]) == ("TYPED123", "ZZ")
     assert (state["brand.sel"], state["code.sel"]) == ("0", "0")
-    dialog.click(ID_SET_BRAND)
-    dialog.click(ID_SET_CODE)
-    assert device.wait_for(21, timeout=3) == brand_frame(brand) + CODE_FRAME
+    assert press_for(dialog, ID_SET_BRAND, device, brand_frame(brand)) == brand_frame(brand)
+    expected = brand_frame(brand) + CODE_FRAME
+    assert press_for(dialog, ID_SET_CODE, device, expected) == expected
 
     # Typed the way a keyboard does (the edit notifies its list, which may drop the
     # selection): whatever is sent is an item's frame, never the typed text.
@@ -139,15 +140,11 @@ def test_typed_text_is_never_sent(rig, dialog_factory):
     state = dialog.state()
     print("selection after typing: brand %s, code %s" % (state["brand.sel"], state["code.sel"]))
     assert (state["brand.text"], state["code.text"]) == ("QQQQWWWW", "XY")
-    dialog.click(ID_SET_BRAND)
-    dialog.click(ID_SET_CODE)
     expected = b""
-    if state["brand.sel"] == "0":
-        expected += brand_frame(brand)
-    if state["code.sel"] == "0":
-        expected += CODE_FRAME
-    received = device.wait_for(max(len(expected), 1), timeout=1.5)
-    assert received == expected
+    for button, selected, frame in ((ID_SET_BRAND, state["brand.sel"], brand_frame(brand)),
+                                    (ID_SET_CODE, state["code.sel"], CODE_FRAME)):
+        expected += frame if selected == "0" else b""
+        assert press_for(dialog, button, device, expected) == expected
     assert dialog.state()["status"] == CLOSED
     assert dialog.held() == {}
 

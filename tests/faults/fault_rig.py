@@ -38,6 +38,7 @@ from dialog_rig import (  # noqa: E402,F401
     UNOPENABLE_PORT,
     brand_frame,
     nothing_arrives,
+    press_for,
     Dialog,
     started_dialogs,
     FakeDevice,

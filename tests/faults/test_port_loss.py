@@ -22,6 +22,7 @@ from fault_rig import (
     close_and_wait,
     expect_end,
     nothing_arrives,
+    press_for,
 )
 
 
@@ -63,10 +64,9 @@ def test_tty_goes_away_between_choice_and_set(frig, dialogs):
 
     # A new device on the same port gets exactly what is pressed now, nothing left over.
     device = frig.new_device(GOOD_PORT)
-    dialog.click(ID_SET_CODE)
-    dialog.click(ID_SET_BRAND)
+    assert press_for(dialog, ID_SET_CODE, device, CODE_FRAME) == CODE_FRAME
     expected = CODE_FRAME + brand_frame(brand)
-    assert device.wait_for(len(expected), timeout=3) == expected
+    assert press_for(dialog, ID_SET_BRAND, device, expected) == expected
     expect_end(dialog, CLOSED, enabled=True)
     assert frig.devices[OTHER_PORT].received() == b""
 
