@@ -4,9 +4,11 @@
 Run by bench/run.sh, which builds the programs first:
 
     bench.py BRAND_EXE BENCH_DIR [--cli BRANDCLI_EXE] [--reps N] [--start-reps N]
-             [--blocked-reps N] [--out docs/benchmarks.md]
+             [--blocked-reps N] [--cli-reps N] [--cli-blocked-reps N] [--watch-reps N]
+             [--only send|start|blocked|cli] [--out docs/benchmarks.md]
 
-Three measurements, each on one wineserver, one display and one fake device:
+Three measurements, each on one wineserver, one display and one fake device, and with --cli
+brandcli's several-port calls and its watch (cli_bench.py):
 
 * Set press to last byte: from the moment the driver sends BM_CLICK to the real program's Set
   button until the 16th byte of the brand frame is read at the device, against
@@ -39,6 +41,7 @@ import time
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(ROOT / "harness"))
+import cli_bench  # noqa: E402
 import winenv  # noqa: E402
 from rig import (  # noqa: E402
     MAX_REPEATED_ROUNDS,
@@ -61,6 +64,7 @@ from rig import (  # noqa: E402
 )
 
 PORT = 5
+REGISTER_EXE = "bench_register_port.exe"
 SET_BRAND = 1003
 PORT_LIST = 1000
 TITLE = "Brand"
@@ -455,25 +459,67 @@ def main():
     parser.add_argument("--reps", type=int, default=2000, help="presses of each program")
     parser.add_argument("--start-reps", type=int, default=800, help="starts of each program")
     parser.add_argument("--blocked-reps", type=int, default=5)
+    parser.add_argument(
+        "--cli-reps", type=int, default=200,
+        help="rounds of brandcli to 16 ports against one port (with --cli)",
+    )
+    parser.add_argument(
+        "--cli-blocked-reps", type=int, default=10,
+        help="rounds of brandcli to 4 suspended lines against one (with --cli)",
+    )
+    parser.add_argument(
+        "--watch-reps", type=int, default=20, help="ports registered for brandcli watch (with --cli)"
+    )
     parser.add_argument("--out", help="markdown file to write the results to")
     parser.add_argument(
         "--only",
-        choices=("send", "start", "blocked"),
-        help="one measurement alone, for profiling (prints raw medians, writes nothing)",
+        choices=("send", "start", "blocked", "cli"),
+        help="one measurement alone: cli (brandcli's several ports and watch) prints its table "
+        "and rewrites only its section of --out; the others are for profiling (they print raw "
+        "medians and write nothing)",
     )
     args = parser.parse_args()
+    if args.only == "cli" and not args.cli:
+        parser.error("--only cli needs --cli")
 
     needed = [pathlib.Path(args.brand)] + [
         pathlib.Path(args.bench_dir) / name
         for name in ("bench_bare_send.exe", "bench_min_dialog.exe", "bench_driver.exe")
     ]
     if args.cli:
-        needed.append(pathlib.Path(args.cli))
+        needed += [pathlib.Path(args.cli), pathlib.Path(args.bench_dir) / REGISTER_EXE]
     missing = [str(path) for path in needed if not path.is_file()]
     if missing:
         raise BenchError("not built: " + ", ".join(missing))
     started = time.monotonic()
     bench = Bench(args)
+
+    def run_cli():
+        print(
+            "== brandcli: %d rounds of several ports, %d of suspended lines, %d ports watched"
+            % (args.cli_reps, args.cli_blocked_reps, args.watch_reps),
+            flush=True,
+        )
+        results = cli_bench.run(
+            bench, HERE / "device_clock.py", pathlib.Path(args.bench_dir) / REGISTER_EXE,
+            args.cli_reps, args.cli_blocked_reps, args.watch_reps,
+        )
+        return cli_bench.section(results)
+
+    if args.only == "cli":
+        try:
+            clock_gap = bench.check_clock()
+            print("== clock check: performance counter = CLOCK_MONOTONIC_RAW (gap %.3f ms)"
+                  % clock_gap)
+            cli_section = run_cli()
+        finally:
+            bench.close()
+        print()
+        print("\n".join(cli_section))
+        if args.out:
+            cli_bench.write_section(pathlib.Path(args.out), cli_section, ANALYSIS_MARKER)
+            print("== section written to %s" % args.out)
+        return 0
     if args.only:
         try:
             bench.check_clock()
@@ -503,6 +549,7 @@ def main():
         start = bench.bench_start(args.start_reps)
         print("== blocked device, %d presses each" % args.blocked_reps, flush=True)
         blocked = bench.bench_blocked(args.blocked_reps)
+        cli_section = run_cli() if args.cli else []
     finally:
         bench.close()
     elapsed = time.monotonic() - started
@@ -515,6 +562,8 @@ def main():
     print("\n".join(table))
     print()
     print("\n".join(notes))
+    print()
+    print("\n".join(cli_section))
 
     if args.out:
         today = datetime.date.today().isoformat()
@@ -535,7 +584,7 @@ def main():
             "- Machine: %s" % machine_note(),
             "- Wine: %s (x86_64 build of the program)" % wine_version(),
             "",
-        ] + table + [""] + notes + [""] + kept
+        ] + table + [""] + notes + [""] + cli_section + kept
         out.write_text("\n".join(text), encoding="utf-8")
         print("\n== written to %s" % args.out)
     return 0
