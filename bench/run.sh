@@ -4,7 +4,7 @@
 # which prints a table of medians and ratios and rewrites docs/benchmarks.md, and then
 # bench/linux_bench.py for the Linux brandcli, which rewrites its own section. Run as root:
 #
-#   bash bench/run.sh                             # 9 to 10 minutes
+#   bash bench/run.sh                             # about 9 minutes
 #   bash bench/run.sh --only cli                  # brandcli's several ports and watch alone,
 #                                                 # about 2 minutes; rewrites only their section
 #   REPS=500 START_REPS=200 bash bench/run.sh     # a quick look, about 4 minutes
