@@ -3,13 +3,14 @@
 // against.
 //
 //   bench_bare_send.exe PORT
-//   bench_bare_send.exe PORT --once
+//   bench_bare_send.exe PORT... --once
 //
 // Each line "send" on standard input makes one press and answers "t0=NS t1=NS" (start and end
 // on the clock of clock_win32.h) and "end"; "quit" or the end of input stops it. With --once it
-// makes one press and exits, 0 when the port opened and 4 when it did not, and says nothing
-// more: a one-shot console program with nothing around the bare calls, which a command-line
-// press is timed against from process start to exit.
+// makes one press on each port in turn and exits, 0 when every port opened and 4 when one did
+// not, and says nothing more: a one-shot console program with nothing around the bare calls,
+// which a command-line press is timed against from process start to exit (to several ports: the
+// floor of the same calls one after the other, with no thread of their own).
 #include <windows.h>
 
 #include <cstdio>
@@ -25,16 +26,21 @@
 decltype(&RegCloseKey) volatile g_sameImportsAsBrandcli = &RegCloseKey;
 
 int main(int argc, char** argv) {
-    bool once = argc == 3 && std::strcmp(argv[2], "--once") == 0;
+    bool once = argc >= 3 && std::strcmp(argv[argc - 1], "--once") == 0;
     if (argc != 2 && !once) {
-        std::fprintf(stderr, "usage: bench_bare_send PORT [--once]\n");
+        std::fprintf(stderr, "usage: bench_bare_send PORT | PORT... --once\n");
         return 2;
     }
     char device[16];
-    std::snprintf(device, sizeof device, "\\\\.\\COM%d", std::atoi(argv[1]));
     if (once) {
-        return PressSetBrand(device) ? 0 : 4;
+        bool opened = true;
+        for (int i = 1; i < argc - 1; ++i) {
+            std::snprintf(device, sizeof device, "\\\\.\\COM%d", std::atoi(argv[i]));
+            opened = PressSetBrand(device) && opened;
+        }
+        return opened ? 0 : 4;
     }
+    std::snprintf(device, sizeof device, "\\\\.\\COM%d", std::atoi(argv[1]));
     char line[64];
     while (std::fgets(line, sizeof line, stdin)) {
         if (std::strncmp(line, "quit", 4) == 0) {

@@ -4,9 +4,11 @@
 Run by bench/run.sh, which builds the programs first:
 
     bench.py BRAND_EXE BENCH_DIR [--cli BRANDCLI_EXE] [--reps N] [--start-reps N]
-             [--blocked-reps N] [--out docs/benchmarks.md]
+             [--blocked-reps N] [--cli-reps N] [--cli-blocked-reps N] [--watch-reps N]
+             [--only send|start|blocked|cli] [--out docs/benchmarks.md]
 
-Three measurements, each on one wineserver, one display and one fake device:
+Three measurements, each on one wineserver, one display and one fake device, and with --cli
+brandcli's several-port calls and its watch (cli_bench.py):
 
 * Set press to last byte: from the moment the driver sends BM_CLICK to the real program's Set
   button until the 16th byte of the brand frame is read at the device, against
@@ -32,24 +34,41 @@ import datetime
 import os
 import pathlib
 import platform
-import random
-import statistics
 import subprocess
 import sys
-import threading
 import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(ROOT / "harness"))
+import cli_bench  # noqa: E402
 import winenv  # noqa: E402
+from rig import (  # noqa: E402
+    MAX_REPEATED_ROUNDS,
+    NICE,
+    TIMED_WINEDEBUG,
+    WINE_START_FAILURE,
+    FRAME,
+    BenchError,
+    ClockDevice,
+    LineProcess,
+    StartFailed,
+    check_started,
+    median,
+    now_ns,
+    paired_ratio,
+    raise_priority,
+    rotate,
+    spread,
+    wait_ended,
+)
 
 PORT = 5
+REGISTER_EXE = "bench_register_port.exe"
 SET_BRAND = 1003
 PORT_LIST = 1000
 TITLE = "Brand"
 BASELINE_TITLE = "Brand baseline"
-FRAME = b"BRVANDREL8;" + b"\0" * 5
 STATUS_CLOSED = "端口关闭"
 STATUS_OPENED = "端口%d打开" % PORT
 
@@ -65,181 +84,6 @@ GOAL_BLOCKED_MS = 1100.0
 
 # docs/benchmarks.md: everything from this heading on is kept when the results are rewritten.
 ANALYSIS_MARKER = "## Where the time goes"
-
-
-# Other work on the machine (builds, test runs) shows up as noise in millisecond timings: every
-# process the benchmark times runs at this raised priority. Only root may raise it.
-NICE = -10
-
-
-def raise_priority(pid=0):
-    """Raises every thread of process `pid` (0: this one) to NICE, when we are root."""
-    if os.geteuid() != 0:
-        return
-    tasks = [pid] if pid == 0 else [int(t) for t in os.listdir("/proc/%d/task" % pid)]
-    for task in tasks:
-        try:
-            os.setpriority(os.PRIO_PROCESS, task, NICE)
-        except OSError:
-            pass  # a thread that has just ended
-
-
-def now_ns():
-    return time.clock_gettime_ns(time.CLOCK_MONOTONIC_RAW)
-
-
-class BenchError(RuntimeError):
-    pass
-
-
-# Wine 8's loader on this machine now and then fails to start a process at all, about once in
-# 3000 starts, with this error (the address it needs is taken) and exit code 1. It is the same
-# for every program, so such a start is not the program's; its round is run again.
-WINE_START_FAILURE = "failed to map the shared user data"
-# What timed processes print: nothing but errors of Wine's memory set-up, which say the above.
-TIMED_WINEDEBUG = "-all,err+virtual"
-# Rounds run again after such failures, at the most, before the run gives up.
-MAX_REPEATED_ROUNDS = 10
-
-
-class StartFailed(BenchError):
-    """Wine could not make the process (WINE_START_FAILURE)."""
-
-
-class LineProcess:
-    """A child that takes one command a line and answers key=value lines closed by "end"."""
-
-    def __init__(self, proc, name):
-        self.proc = proc
-        self.name = name
-
-    def write(self, line):
-        self.proc.stdin.write((line + "\n").encode())
-        self.proc.stdin.flush()
-
-    def readline(self):
-        line = self.proc.stdout.readline()
-        if not line:
-            raise BenchError("%s ended unexpectedly" % self.name)
-        return line.decode("utf-8", "replace").rstrip("\r\n")
-
-    def answer(self):
-        values = {}
-        while True:
-            line = self.readline()
-            if line == "end":
-                break
-            key, _, value = line.partition("=")
-            values[key] = value
-        if "error" in values:
-            raise BenchError("%s: %s" % (self.name, values["error"]))
-        return values
-
-    def command(self, line):
-        self.write(line)
-        return self.answer()
-
-    def stop(self, timeout=10):
-        try:
-            self.write("quit")
-        except OSError:
-            pass
-        try:
-            self.proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-
-
-class ClockDevice:
-    """bench/device_clock.py as a child running as the test user; collects stamped chunks."""
-
-    def __init__(self, script):
-        self.proc = subprocess.Popen(
-            winenv.as_user(["/usr/bin/python3", str(script)]),
-            preexec_fn=raise_priority,
-            stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE,
-            text=True,
-            bufsize=1,
-            cwd="/",
-        )
-        self.path = None
-        self._cond = threading.Condition()
-        self._chunks = []  # (ns, bytes)
-        self._acks = []
-        self._ready = False
-        self._eof = False
-        threading.Thread(target=self._read, daemon=True).start()
-        with self._cond:
-            self._cond.wait_for(lambda: self._ready or self._eof, 10)
-        if not self.path:
-            self.stop()
-            raise BenchError("the clock device did not start")
-        winenv.assert_safe_tty_path(self.path)
-
-    def _read(self):
-        for line in self.proc.stdout:
-            line = line.rstrip("\n")
-            with self._cond:
-                if line.startswith("RX "):
-                    _, stamp, data = line.split(" ", 2)
-                    self._chunks.append((int(stamp), bytes.fromhex(data)))
-                elif line.startswith("PTY "):
-                    self.path = line[4:]
-                elif line == "READY":
-                    self._ready = True
-                else:
-                    self._acks.append(line)
-                self._cond.notify_all()
-        with self._cond:
-            self._eof = True
-            self._cond.notify_all()
-
-    def command(self, command):
-        with self._cond:
-            before = len(self._acks)
-        self.proc.stdin.write(command + "\n")
-        self.proc.stdin.flush()
-        with self._cond:
-            if not self._cond.wait_for(lambda: len(self._acks) > before, 5):
-                raise BenchError("the clock device did not answer " + command)
-            if self._acks[before] != "OK " + command:
-                raise BenchError("the clock device: %s -> %s" % (command, self._acks[before]))
-
-    def clear(self):
-        with self._cond:
-            self._chunks.clear()
-
-    def received(self):
-        with self._cond:
-            return b"".join(data for _, data in self._chunks)
-
-    def wait_bytes(self, count, timeout=5.0):
-        """Waits for `count` bytes; returns (stamp of the chunk that completed them, bytes)."""
-        with self._cond:
-            self._cond.wait_for(
-                lambda: sum(len(d) for _, d in self._chunks) >= count or self._eof, timeout
-            )
-            total = 0
-            for stamp, data in self._chunks:
-                total += len(data)
-                if total >= count:
-                    return stamp, b"".join(d for _, d in self._chunks)
-            raise BenchError(
-                "the device got %d of %d bytes: %s"
-                % (total, count, b"".join(d for _, d in self._chunks).hex())
-            )
-
-    def stop(self):
-        if self.proc.poll() is None:
-            try:
-                self.proc.stdin.write("quit\n")
-                self.proc.stdin.flush()
-                self.proc.wait(timeout=3)
-            except (OSError, subprocess.TimeoutExpired):
-                self.proc.kill()
-                self.proc.wait()
 
 
 class Bench:
@@ -375,13 +219,7 @@ class Bench:
         self.device.clear()
         spawned = now_ns()
         proc = self.spawn(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        try:
-            proc.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-            raise BenchError("%s did not end" % pathlib.Path(str(argv[0])).name)
-        ended = now_ns()
+        ended = wait_ended(proc, pathlib.Path(str(argv[0])).name)
         check_started(proc, argv[0])
         self.frame_arrival()
         return (ended - spawned) / 1e6
@@ -498,70 +336,6 @@ class Bench:
             self.close_program(real)
         return results
 
-
-def check_started(proc, exe):
-    """Raises when `proc` has ended unsuccessfully (after a wait of a few seconds for it):
-    StartFailed when Wine could not make it, BenchError otherwise. Closes its standard error
-    once it has ended."""
-    try:
-        code = proc.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        return
-    said = proc.stderr.read().decode("utf-8", "replace").strip()
-    proc.stderr.close()
-    name = pathlib.Path(str(exe)).name
-    if code != 0 and WINE_START_FAILURE in said:
-        raise StartFailed("%s: %s" % (name, said))
-    if code != 0:
-        raise BenchError("%s exited with %d: %s" % (name, code, said))
-
-
-def rotate(measures, reps, warmup, repeated=None):
-    """Runs every measure of `measures` (name: function returning ms) warmup + reps times, in a
-    new order each round, so that drift, other load and what ran just before hit all alike;
-    returns name: the reps values after the warm-ups. The order is seeded: two runs make the
-    same sequence. A round in which Wine failed to start a process is run again, and its
-    error appended to the list `repeated`."""
-    names = list(measures)
-    order = random.Random(len(names))
-    results = {name: [] for name in names}
-    repeated = [] if repeated is None else repeated
-    i = 0
-    while i < warmup + reps:
-        order.shuffle(names)
-        try:
-            values = {name: measures[name]() for name in names}
-        except StartFailed as error:
-            repeated.append(str(error))
-            if len(repeated) > MAX_REPEATED_ROUNDS:
-                raise
-            continue
-        if i >= warmup:
-            for name in names:
-                results[name].append(values[name])
-        i += 1
-    return results
-
-
-def paired_ratio(program, baseline):
-    """How much longer the program takes than its baseline: the median of the ratios of the
-    times measured in the same round (rotate() keeps the lists aligned by round). A round's
-    measurements lie within a second of each other, so a slowdown of the whole machine, which
-    on a shared virtual machine comes and goes by tens of percent within minutes, cancels out of
-    each ratio instead of spreading the two medians apart."""
-    return median([p / b for p, b in zip(program, baseline, strict=True)])
-
-
-def median(values):
-    return statistics.median(values)
-
-
-def spread(values):
-    """10th and 90th percentile."""
-    if len(values) < 2:
-        return values[0], values[0]
-    q = statistics.quantiles(values, n=10)
-    return q[0], q[-1]
 
 
 def wine_version():
@@ -685,25 +459,67 @@ def main():
     parser.add_argument("--reps", type=int, default=2000, help="presses of each program")
     parser.add_argument("--start-reps", type=int, default=800, help="starts of each program")
     parser.add_argument("--blocked-reps", type=int, default=5)
+    parser.add_argument(
+        "--cli-reps", type=int, default=200,
+        help="rounds of brandcli to 16 ports against one port (with --cli)",
+    )
+    parser.add_argument(
+        "--cli-blocked-reps", type=int, default=10,
+        help="rounds of brandcli to 4 suspended lines against one (with --cli)",
+    )
+    parser.add_argument(
+        "--watch-reps", type=int, default=20, help="ports registered for brandcli watch (with --cli)"
+    )
     parser.add_argument("--out", help="markdown file to write the results to")
     parser.add_argument(
         "--only",
-        choices=("send", "start", "blocked"),
-        help="one measurement alone, for profiling (prints raw medians, writes nothing)",
+        choices=("send", "start", "blocked", "cli"),
+        help="one measurement alone: cli (brandcli's several ports and watch) prints its table "
+        "and rewrites only its section of --out; the others are for profiling (they print raw "
+        "medians and write nothing)",
     )
     args = parser.parse_args()
+    if args.only == "cli" and not args.cli:
+        parser.error("--only cli needs --cli")
 
     needed = [pathlib.Path(args.brand)] + [
         pathlib.Path(args.bench_dir) / name
         for name in ("bench_bare_send.exe", "bench_min_dialog.exe", "bench_driver.exe")
     ]
     if args.cli:
-        needed.append(pathlib.Path(args.cli))
+        needed += [pathlib.Path(args.cli), pathlib.Path(args.bench_dir) / REGISTER_EXE]
     missing = [str(path) for path in needed if not path.is_file()]
     if missing:
         raise BenchError("not built: " + ", ".join(missing))
     started = time.monotonic()
     bench = Bench(args)
+
+    def run_cli():
+        print(
+            "== brandcli: %d rounds of several ports, %d of suspended lines, %d ports watched"
+            % (args.cli_reps, args.cli_blocked_reps, args.watch_reps),
+            flush=True,
+        )
+        results = cli_bench.run(
+            bench, HERE / "device_clock.py", pathlib.Path(args.bench_dir) / REGISTER_EXE,
+            args.cli_reps, args.cli_blocked_reps, args.watch_reps,
+        )
+        return cli_bench.section(results)
+
+    if args.only == "cli":
+        try:
+            clock_gap = bench.check_clock()
+            print("== clock check: performance counter = CLOCK_MONOTONIC_RAW (gap %.3f ms)"
+                  % clock_gap)
+            cli_section = run_cli()
+        finally:
+            bench.close()
+        print()
+        print("\n".join(cli_section))
+        if args.out:
+            cli_bench.write_section(pathlib.Path(args.out), cli_section, ANALYSIS_MARKER)
+            print("== section written to %s" % args.out)
+        return 0
     if args.only:
         try:
             bench.check_clock()
@@ -733,6 +549,7 @@ def main():
         start = bench.bench_start(args.start_reps)
         print("== blocked device, %d presses each" % args.blocked_reps, flush=True)
         blocked = bench.bench_blocked(args.blocked_reps)
+        cli_section = run_cli() if args.cli else []
     finally:
         bench.close()
     elapsed = time.monotonic() - started
@@ -745,6 +562,8 @@ def main():
     print("\n".join(table))
     print()
     print("\n".join(notes))
+    print()
+    print("\n".join(cli_section))
 
     if args.out:
         today = datetime.date.today().isoformat()
@@ -765,7 +584,7 @@ def main():
             "- Machine: %s" % machine_note(),
             "- Wine: %s (x86_64 build of the program)" % wine_version(),
             "",
-        ] + table + [""] + notes + [""] + kept
+        ] + table + [""] + notes + [""] + cli_section + kept
         out.write_text("\n".join(text), encoding="utf-8")
         print("\n== written to %s" % args.out)
     return 0
