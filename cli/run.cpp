@@ -146,6 +146,12 @@ void SendToPort(void* context) {
 }
 
 void SendAll(std::vector<PortSend>& sends) {
+    // One port needs no thread of its own: the main thread starts its write and, on XP, can
+    // still cancel it. A thread costs a start under Wine that the bare calls do not have.
+    if (sends.size() == 1) {
+        SendToPort(&sends[0]);
+        return;
+    }
     for (PortSend& send : sends) {
         if (!StartTask(SendToPort, &send)) {
             SendToPort(&send);  // no thread to be had: slower, never skipped
