@@ -622,14 +622,6 @@ class WinePrefix:
         def again():
             return self.spawn(argv, lang, display, extra_env, **popen_args)
 
-        if loader == WINE32:
-            # glibc loads libgcc_s when a thread first ends. Under qemu-user, two 32-bit threads
-            # ending at once race in that load and the process dies (ld.so's "_dl_open:
-            # Assertion ... RT_CONSISTENT", a segmentation fault or an illegal instruction): an
-            # emulator's fault, which a real 32-bit system does not have. Loaded at the start,
-            # nothing is left to race.
-            extra_env = dict(extra_env or {}, LD_PRELOAD="libgcc_s.so.1")
-
         return WineProcess(
             as_user([loader] + [str(a) for a in argv], self.user),
             again,
