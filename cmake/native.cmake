@@ -3,7 +3,9 @@ enable_testing()
 find_package(GTest REQUIRED)
 
 set(SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-add_compile_options(-g ${SANITIZE})
+# -O1 after the build type's -O3: the sanitizers find the same at -O1, and the test command's
+# build of these tests takes half the time.
+add_compile_options(-g -O1 ${SANITIZE})
 add_link_options(${SANITIZE})
 
 add_library(brand_core STATIC ${BRAND_CORE_SOURCES})
