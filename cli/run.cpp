@@ -89,8 +89,8 @@ int SendToPorts(const CliRequest& request, Reporter& reporter) {
     }
     // Only records show what the system says of a port, and asking costs each port a walk of
     // the system's lists.
-    for (PortEntry& port : ports) {
-        if (request.json) {
+    if (request.json) {
+        for (PortEntry& port : ports) {
             DescribePort(&port);
         }
     }

@@ -113,18 +113,6 @@ TEST_F(BrandcliCore, MoreThan64PortsAllRunAtOnce) {
     EXPECT_EQ(script.mostRunning, 70);
 }
 
-TEST_F(BrandcliCore, OnePortKeepsItsOwnCodesAndLines) {
-    script.outcomes["P5"] = {SendResult::NotConfigured, nullptr};
-    script.outcomes["P6"] = {SendResult::NotWritten, nullptr};
-    Outcome run = Brandcli({"brand", "P5"});
-    EXPECT_EQ(run.code, 4);
-    EXPECT_EQ(run.err, "P5: the port opened but refused the line settings (device gone?)\n");
-    run = Brandcli({"brand", "P6"});
-    EXPECT_EQ(run.code, 5);
-    EXPECT_EQ(run.err, std::string("P6") + kNotWritten + "\n");
-    EXPECT_EQ(Brandcli({"code", "P8"}).code, 0);
-}
-
 TEST_F(BrandcliCore, APortNamedTwiceOrNotAtAllSendsNothing) {
     for (std::vector<const char*> words :
          {std::vector<const char*>{"brand", "P5", "P6", "p5"}, {"brand", "P5", "COM5"}}) {
