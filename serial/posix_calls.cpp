@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace posix {
 
@@ -42,6 +45,26 @@ int Poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
 }
 int Close(int fd) {
     return ::close(fd);
+}
+
+int ControllingTerminal(dev_t* device) {
+    FILE* file = std::fopen("/proc/self/stat", "re");
+    if (!file) {
+        return -1;
+    }
+    char text[512];
+    size_t size = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    text[size] = '\0';
+    // The program's name, in parentheses, may hold spaces and parentheses itself: the fields
+    // after it (state, parent, group, session, terminal) begin after the last ')'.
+    const char* rest = std::strrchr(text, ')');
+    unsigned number = 0;
+    if (!rest || std::sscanf(rest + 1, " %*c %*d %*d %*d %u", &number) != 1 || number == 0) {
+        return -1;
+    }
+    *device = makedev((number >> 8) & 0xfff, (number & 0xff) | ((number >> 12) & 0xfff00));
+    return 0;
 }
 
 uint64_t NowMs() {

@@ -19,7 +19,7 @@ int Stat(const char* path, struct stat* st);
 int Open(const char* path, int flags);
 int Fstat(int fd, struct stat* st);
 int Flock(int fd, int operation);
-// TIOCEXCL and TIOCNXCL take no argument (pass null); TIOCOUTQ fills `value`.
+// TIOCEXCL and TIOCNXCL take no argument (pass null); TIOCGEXCL and TIOCOUTQ fill `value`.
 int Ioctl(int fd, unsigned long request, int* value);
 int GetAttr(int fd, struct termios* settings);
 int SetAttr(int fd, const struct termios* settings);  // TCSANOW
@@ -27,6 +27,9 @@ int Flush(int fd, int queue);
 ssize_t Write(int fd, const void* data, size_t size);
 int Poll(struct pollfd* fds, nfds_t count, int timeoutMs);
 int Close(int fd);
+// The calling process's controlling terminal, as /proc/self/stat names it; -1 when it has none
+// or it cannot be read.
+int ControllingTerminal(dev_t* device);
 // The monotonic clock the send's deadline runs on, and a wait on it.
 uint64_t NowMs();
 void SleepMs(unsigned ms);

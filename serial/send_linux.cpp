@@ -31,6 +31,22 @@ SendOutcome NotOpened(const char* why) {
     return {SendResult::NotOpened, why};
 }
 
+// The caller's own terminal is no port, though it is a pty over ssh and may be a serial line:
+// `brand $(tty)` would write the frame to the operator's screen and leave it in raw mode.
+bool IsCallersTerminal(dev_t device) {
+    dev_t controlling = 0;
+    if (posix::ControllingTerminal(&controlling) == 0 && controlling == device) {
+        return true;
+    }
+    for (int fd = 0; fd <= 2; ++fd) {
+        struct stat st;
+        if (posix::Fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Raw, 38400 baud 8N1, RTS/CTS, modem lines kept at close, no software flow control.
 void SetLine(struct termios* line) {
     cfmakeraw(line);
@@ -132,7 +148,8 @@ SendOutcome SendToPath(const SysRoots& roots, const char* path, const uint8_t* f
     if (posix::Stat(path, &seen) != 0) {
         return NotOpened(errno == EACCES ? kWhyDenied : kWhyMissing);
     }
-    if (!S_ISCHR(seen.st_mode) || !IsTerminalDevice(roots, seen.st_rdev)) {
+    if (!S_ISCHR(seen.st_mode) || !IsPortDevice(roots, seen.st_rdev) ||
+        IsCallersTerminal(seen.st_rdev)) {
         return NotOpened(kWhyNotSerial);
     }
     // Without O_NONBLOCK the open may wait for a carrier forever; without O_NOCTTY the port
@@ -159,6 +176,14 @@ SendOutcome SendToPath(const SysRoots& roots, const char* path, const uint8_t* f
         opened.st_rdev != seen.st_rdev) {
         posix::Close(fd);
         return NotOpened(kWhyNotSerial);
+    }
+    // Another program's TIOCEXCL (ModemManager probing a new device takes it alone) refuses
+    // every later open but root's: asked first, so that root neither writes to the port nor
+    // clears that hold with its own TIOCNXCL.
+    int held = 0;
+    if (posix::Ioctl(fd, TIOCGEXCL, &held) == 0 && held) {
+        posix::Close(fd);
+        return NotOpened(kWhyInUse);
     }
     // flock binds the programs that use it, root included; TIOCEXCL refuses every later open
     // but root's. Together they come closest to an open without sharing.

@@ -1,5 +1,5 @@
-// One send to one terminal device on Linux: look, open without sharing, line settings read
-// back, purge, one write within one deadline, release. Every system call goes through
+// One send to one port on Linux: look, open without sharing, line settings read back, purge,
+// one write within one deadline, release. Every system call goes through
 // posix_calls.h.
 #pragma once
 

@@ -99,12 +99,13 @@ std::string DeviceKey(dev_t device) {
     return key;
 }
 
-bool IsTerminalDevice(const SysRoots& roots, dev_t device) {
+bool IsPortDevice(const SysRoots& roots, dev_t device) {
     if (major(device) >= kPtySlaveMajorFirst && major(device) <= kPtySlaveMajorLast) {
         return true;
     }
     std::string subsystem = RealPath(CharDeviceLink(roots, device) + "/subsystem");
-    return !subsystem.empty() && BaseName(subsystem) == "tty";
+    return !subsystem.empty() && BaseName(subsystem) == "tty" &&
+           IsSerialDevice(roots, TtyName(roots, device));
 }
 
 std::string TtyName(const SysRoots& roots, dev_t device) {

@@ -18,9 +18,10 @@ struct SysRoots {
 // to one device compare equal.
 std::string DeviceKey(dev_t device);
 
-// Whether character device `device` is a terminal: sysfs files it under the tty subsystem, or it
-// is a pseudo-terminal (whose slaves sysfs does not list). Decided without opening anything.
-bool IsTerminalDevice(const SysRoots& roots, dev_t device);
+// Whether character device `device` is a port: a serial device as ListTtys finds them, or a
+// pseudo-terminal slave (which sysfs does not list). Not the other terminals: /dev/tty,
+// /dev/console, the virtual consoles, /dev/ptmx. Decided without opening anything.
+bool IsPortDevice(const SysRoots& roots, dev_t device);
 
 // The tty name sysfs gives character device `device` ("ttyUSB0"); empty when it has none.
 std::string TtyName(const SysRoots& roots, dev_t device);

@@ -83,7 +83,7 @@ bool WatchFolder(const std::string& folder) {
     return false;
 }
 
-// The entries of `folder` that are terminals, in natural order.
+// The entries of `folder` that are ports (serial devices and ptys), in natural order.
 void ListTerminals(const SysRoots& roots, const std::string& folder,
                    std::vector<PortEntry>* ports) {
     std::vector<std::string> names;
@@ -101,7 +101,7 @@ void ListTerminals(const SysRoots& roots, const std::string& folder,
         entry.port = folder + "/" + name;
         struct stat st;
         if (stat(entry.port.c_str(), &st) != 0 || !S_ISCHR(st.st_mode) ||
-            !IsTerminalDevice(roots, st.st_rdev)) {
+            !IsPortDevice(roots, st.st_rdev)) {
             continue;
         }
         entry.key = DeviceKey(st.st_rdev);

@@ -40,7 +40,7 @@ int Open(const char* path, int flags) {
 }
 int Fstat(int fd, struct stat* st) {
     Log("fstat %d", fd);
-    *st = fakePosix.seen;
+    *st = fd >= 0 && fd <= 2 ? fakePosix.standard[fd] : fakePosix.seen;
     return 0;
 }
 int Flock(int fd, int operation) {
@@ -51,11 +51,15 @@ int Flock(int fd, int operation) {
     return operation != LOCK_UN && fakePosix.flockErrno ? Fail(fakePosix.flockErrno) : 0;
 }
 int Ioctl(int fd, unsigned long request, int* value) {
-    const char* name = request == TIOCEXCL   ? "TIOCEXCL"
-                       : request == TIOCNXCL ? "TIOCNXCL"
-                       : request == TIOCOUTQ ? "TIOCOUTQ"
-                                             : "?";
+    const char* name = request == TIOCEXCL    ? "TIOCEXCL"
+                       : request == TIOCNXCL  ? "TIOCNXCL"
+                       : request == TIOCGEXCL ? "TIOCGEXCL"
+                       : request == TIOCOUTQ  ? "TIOCOUTQ"
+                                              : "?";
     Log("ioctl %d %s", fd, name);
+    if (request == TIOCGEXCL) {
+        *value = fakePosix.exclusive;
+    }
     if (request == TIOCOUTQ) {
         std::vector<int>& queue = fakePosix.outQueue;
         *value = queue.empty() ? 0 : queue.front();
@@ -110,6 +114,11 @@ int Poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
 int Close(int fd) {
     Log("close %d", fd);
     return 0;
+}
+int ControllingTerminal(dev_t* device) {
+    Log("ctty");
+    *device = fakePosix.controlling;
+    return fakePosix.controlling ? 0 : -1;
 }
 uint64_t NowMs() {
     return fakePosix.now;

@@ -13,7 +13,10 @@
 struct FakePosix {
     int statErrno = 0;  // stat fails with this when set
     struct stat seen = {};
+    struct stat standard[3] = {};  // what fstat says of descriptors 0 to 2
+    dev_t controlling = 0;         // the controlling terminal; 0: none
     int openErrno = 0;
+    int exclusive = 0;  // TIOCGEXCL's answer: another program's hold
     int flockErrno = 0;
     bool takesSettings = true;  // false: tcsetattr returns 0 and the port keeps its old line
     struct termios line = {};   // what tcgetattr reports

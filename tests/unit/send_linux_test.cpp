@@ -62,11 +62,27 @@ TEST_F(SendLinux, SentFrameTakesEveryStepInOrderAndLeavesTheLineRaw38400_8N1_Rts
     fakePosix.outQueue = {4, 0};
     SendOutcome outcome = Send();
     EXPECT_EQ(outcome.result, SendResult::Sent);
-    EXPECT_EQ(fakePosix.calls,
-              (Log{"stat /dev/pts/4", kOpen, "fstat 7", "flock 7 EX|NB", "ioctl 7 TIOCEXCL",
-                   "tcgetattr 7", "tcsetattr 7", "tcgetattr 7", "tcflush 7 IO", kWrite,
-                   "ioctl 7 TIOCOUTQ", "sleep 2", "ioctl 7 TIOCOUTQ", "flock 7 UN",
-                   "ioctl 7 TIOCNXCL", "close 7"}));
+    EXPECT_EQ(fakePosix.calls, (Log{"stat /dev/pts/4",
+                                    "ctty",
+                                    "fstat 0",
+                                    "fstat 1",
+                                    "fstat 2",
+                                    kOpen,
+                                    "fstat 7",
+                                    "ioctl 7 TIOCGEXCL",
+                                    "flock 7 EX|NB",
+                                    "ioctl 7 TIOCEXCL",
+                                    "tcgetattr 7",
+                                    "tcsetattr 7",
+                                    "tcgetattr 7",
+                                    "tcflush 7 IO",
+                                    kWrite,
+                                    "ioctl 7 TIOCOUTQ",
+                                    "sleep 2",
+                                    "ioctl 7 TIOCOUTQ",
+                                    "flock 7 UN",
+                                    "ioctl 7 TIOCNXCL",
+                                    "close 7"}));
     const termios& line = fakePosix.line;
     EXPECT_EQ(cfgetospeed(&line), B38400);
     EXPECT_EQ(cfgetispeed(&line), B38400);
@@ -127,6 +143,9 @@ TEST_F(SendLinux, WhatIsNotATerminalIsNeverOpened) {
         const char* why;
     } cases[] = {
         {S_IFCHR, makedev(1, 3), 0, kWhyNotSerial},  // /dev/null: sysfs files it under mem
+        {S_IFCHR, makedev(5, 0), 0, kWhyNotSerial},  // /dev/tty, /dev/tty1, /dev/ptmx: terminals
+        {S_IFCHR, makedev(4, 1), 0, kWhyNotSerial},  // without a device behind them
+        {S_IFCHR, makedev(5, 2), 0, kWhyNotSerial},
         {S_IFREG, 0, 0, kWhyNotSerial},
         {S_IFDIR, 0, 0, kWhyNotSerial},
         {0, 0, ENOENT, kWhyMissing},
@@ -144,6 +163,15 @@ TEST_F(SendLinux, WhatIsNotATerminalIsNeverOpened) {
     }
 }
 
+TEST_F(SendLinux, CallersOwnTerminalIsNeverOpened) {
+    fakePosix.controlling = fakePosix.seen.st_rdev;  // brand $(tty)
+    EXPECT_EQ(Send().why, kWhyNotSerial);
+    fakePosix.controlling = makedev(136, 1);
+    fakePosix.standard[2] = fakePosix.seen;  // not the controlling terminal, but stderr's
+    EXPECT_EQ(Send().why, kWhyNotSerial);
+    EXPECT_FALSE(Logged(kOpen));
+}
+
 TEST_F(SendLinux, PortHeldByAnotherProgramIsInUseAndClosedAgain) {
     fakePosix.openErrno = EBUSY;  // its holder set TIOCEXCL
     EXPECT_EQ(Send().why, kWhyInUse);
@@ -158,6 +186,12 @@ TEST_F(SendLinux, PortHeldByAnotherProgramIsInUseAndClosedAgain) {
 
     fakePosix.calls.clear();
     fakePosix.flockErrno = 0;
+    fakePosix.exclusive = 1;  // root passes another program's TIOCEXCL: asked, left alone
+    EXPECT_EQ(Send().why, kWhyInUse);
+    EXPECT_EQ(Log(fakePosix.calls.end() - 3, fakePosix.calls.end()),
+              (Log{"fstat 7", "ioctl 7 TIOCGEXCL", "close 7"}));
+
+    fakePosix.calls.clear();
     fakePosix.openErrno = EACCES;
     EXPECT_EQ(Send().why, kWhyDenied);
 }

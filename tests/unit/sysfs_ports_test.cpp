@@ -127,11 +127,12 @@ TEST_F(SysfsPorts, UsbDeviceIsDescribedFromTheDeviceAboveItsPort) {
     EXPECT_EQ(ports.front().facts, (Facts{{"driver", "serial"}}));
 }
 
-TEST_F(SysfsPorts, OnlyTtysAndPtysAreTerminals) {
-    EXPECT_TRUE(IsTerminalDevice(roots, makedev(188, 0)));
-    EXPECT_TRUE(IsTerminalDevice(roots, makedev(136, 9)));
-    EXPECT_FALSE(IsTerminalDevice(roots, makedev(1, 3)));     // /dev/null
-    EXPECT_FALSE(IsTerminalDevice(roots, makedev(10, 130)));  // unknown to sysfs: a watchdog
+TEST_F(SysfsPorts, OnlySerialDevicesAndPtysArePorts) {
+    EXPECT_TRUE(IsPortDevice(roots, makedev(188, 0)));
+    EXPECT_TRUE(IsPortDevice(roots, makedev(136, 9)));
+    EXPECT_FALSE(IsPortDevice(roots, makedev(4, 0)));     // a virtual console: a tty, no device
+    EXPECT_FALSE(IsPortDevice(roots, makedev(1, 3)));     // /dev/null
+    EXPECT_FALSE(IsPortDevice(roots, makedev(10, 130)));  // unknown to sysfs: a watchdog
     EXPECT_EQ(TtyName(roots, makedev(4, 74)), "ttyS10");
     EXPECT_EQ(TtyName(roots, makedev(1, 3)), "null");
 }

@@ -10,6 +10,7 @@ import json
 import os
 import pathlib
 import shutil
+import subprocess
 import sys
 import tarfile
 import termios
@@ -116,6 +117,22 @@ def test_null_device_and_plain_file_give_4_and_are_never_opened(clis, folder):
         finally:
             watch.close()
     assert plain.read_bytes() == b""
+
+
+def test_the_callers_own_terminal_is_never_a_port(clis):
+    # Under a controlling terminal (script's pty): /dev/tty, then that pty by name, as stdio and
+    # with stdio elsewhere. Sent to, it would show the frame and be left raw.
+    cli = str(clis("x86_64").path)
+    shell = ('stty -g; for p in /dev/tty "$(tty)"; do %s brand "$p"; echo "rc=$?"; done; '
+             '%s code "$(tty)" </dev/null >/dev/null 2>&1; echo "rc=$?"; stty -g' % (cli, cli))
+    out = subprocess.run(winenv.as_user(["script", "-qec", shell, "/dev/null"]), timeout=20,
+                         stdin=subprocess.DEVNULL, capture_output=True, text=True).stdout
+    lines = out.replace("\r\n", "\n").splitlines()
+    pty = lines[3].split(":")[0]
+    assert pty.startswith("/dev/pts/"), lines
+    assert lines[1:-1] == ["/dev/tty: " + NOT_SERIAL, "rc=4", pty + ": " + NOT_SERIAL, "rc=4",
+                           "rc=4"]
+    assert lines[0] == lines[-1]
 
 
 def test_watch_in_a_folder_made_after_the_start_sends_once_per_new_terminal(clis, folder):
