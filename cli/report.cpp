@@ -24,10 +24,10 @@ void Reporter::Result(const SendRecord& record, const char* why, bool quiet) {
                 m_err, "%s: the port opened but refused the line settings (device gone?)\n", port);
             break;
         case SendResult::NotWritten:
-            std::fprintf(m_err,
-                         "%s: the frame was not written whole (the device did not take it within "
-                         "1 s, or the write failed)\n",
-                         port);
+            std::fprintf(m_err, "%s: %s\n", port,
+                         why ? why
+                             : "the frame was not written whole (the device did not take it "
+                               "within 1 s, or the write failed)");
             break;
     }
     std::fflush(m_err);

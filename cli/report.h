@@ -11,8 +11,9 @@ class Reporter {
 public:
     Reporter(FILE* out, FILE* err, bool json) : m_out(out), m_err(err), m_json(json) {}
 
-    // One port's result: its record, and its stderr line when it failed (`quiet`: successes
-    // say nothing there, as a one-port call never has). Flushed before it returns.
+    // One port's result: its record, and its stderr line when it failed (`why`, where the
+    // system said why; `quiet`: successes say nothing there, as a one-port call never has).
+    // Flushed before it returns.
     void Result(const SendRecord& record, const char* why, bool quiet);
     // Writes `text` to stdout; false (and remembered) when it could not be written whole.
     bool Out(const std::string& text);

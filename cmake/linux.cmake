@@ -13,6 +13,7 @@ add_executable(brandcli
   cli/brandcli.cpp
   ${BRAND_CLI_SOURCES}
   protocol/frames.cpp
+  serial/clear_to_send.cpp
   serial/posix_calls.cpp
   serial/send_linux.cpp
   serial/station_linux.cpp

@@ -41,6 +41,7 @@ gtest_discover_tests(serial_win32_tests)
 # The Linux station's send and discovery against recording stand-ins of the system calls and a
 # made-up sysfs tree.
 add_executable(station_linux_tests
+  serial/clear_to_send.cpp
   serial/send_linux.cpp
   serial/sysfs_ports.cpp
   tests/unit/fake_posix.cpp
@@ -59,3 +60,11 @@ add_library(brand_station_linux STATIC
   serial/sysfs_ports.cpp
   serial/watch_linux.cpp
 )
+
+# For the Wine tests: a library preloaded into Wine that gives one pty the modem lines of a
+# device (tests/wine/cts_shim.c). Without the sanitizers: it is loaded into Wine, not into a
+# program of ours.
+add_library(cts_shim SHARED tests/wine/cts_shim.c)
+target_compile_options(cts_shim PRIVATE -fno-sanitize=all)
+target_link_options(cts_shim PRIVATE -fno-sanitize=all)
+target_link_libraries(cts_shim dl)

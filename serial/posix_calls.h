@@ -19,7 +19,8 @@ int Stat(const char* path, struct stat* st);
 int Open(const char* path, int flags);
 int Fstat(int fd, struct stat* st);
 int Flock(int fd, int operation);
-// TIOCEXCL and TIOCNXCL take no argument (pass null); TIOCGEXCL and TIOCOUTQ fill `value`.
+// TIOCEXCL and TIOCNXCL take no argument (pass null); TIOCGEXCL, TIOCMGET and TIOCOUTQ fill
+// `value`.
 int Ioctl(int fd, unsigned long request, int* value);
 int GetAttr(int fd, struct termios* settings);
 int SetAttr(int fd, const struct termios* settings);  // TCSANOW

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "serial/clear_to_send.h"
 #include "serial/posix_calls.h"
 
 const char kWhyMissing[] = "could not open the port (no such device)";
@@ -46,6 +47,24 @@ bool IsCallersTerminal(dev_t device) {
     }
     return false;
 }
+
+// CTS through TIOCMGET, which fails on a pty (it has no modem lines), on the send's clock.
+class PortModemLines : public ModemLines {
+public:
+    explicit PortModemLines(int fd) : m_fd(fd) {}
+    Cts ReadCts() override {
+        int lines = 0;
+        if (posix::Ioctl(m_fd, TIOCMGET, &lines) != 0) {
+            return Cts::Unknown;
+        }
+        return (lines & TIOCM_CTS) ? Cts::High : Cts::Low;
+    }
+    uint64_t NowMs() override { return posix::NowMs(); }
+    void SleepMs(unsigned ms) override { posix::SleepMs(ms); }
+
+private:
+    int m_fd;
+};
 
 // Raw, 38400 baud 8N1, RTS/CTS, modem lines kept at close, no software flow control.
 void SetLine(struct termios* line) {
@@ -201,7 +220,15 @@ SendOutcome SendToPath(const SysRoots& roots, const char* path, const uint8_t* f
         Release(fd, true);
         return {SendResult::NotConfigured, nullptr};
     }
-    bool whole = WriteWithin(fd, frame, size, posix::NowMs() + kWriteDeadlineMs);
+    // A USB adapter would take the frame into its chip while the device holds CTS low, and
+    // report it written; the wait for CTS and the write share the device's one second.
+    uint64_t deadline = posix::NowMs() + kWriteDeadlineMs;
+    PortModemLines lines(fd);
+    if (!WaitForClearToSend(lines, deadline)) {
+        Release(fd, false);
+        return {SendResult::NotWritten, kWhyCtsHeld};
+    }
+    bool whole = WriteWithin(fd, frame, size, deadline);
     Release(fd, !whole);
     return {whole ? SendResult::Sent : SendResult::NotWritten, nullptr};
 }

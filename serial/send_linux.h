@@ -1,5 +1,5 @@
 // One send to one port on Linux: look, open without sharing, line settings read back, purge,
-// one write within one deadline, release. Every system call goes through
+// a wait for CTS and one write within one deadline, release. Every system call goes through
 // posix_calls.h.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include "serial/station.h"
 #include "serial/sysfs_ports.h"
 
-// How long a device may take to accept the whole frame, from the first write on.
+// How long a device may take to raise CTS and accept the whole frame, from the look at CTS on.
 constexpr unsigned kWriteDeadlineMs = 1000;
 
 // The reasons a port was not opened, as the rest of its stderr line.

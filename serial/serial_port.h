@@ -27,7 +27,9 @@ BYTE ReadRegisteredPorts(BYTE* table);
 // The same, with each port's value name in `names` (kPortTableCapacity entries).
 BYTE ReadRegisteredPorts(BYTE* table, PortValueName* names);
 
-// brandcli's whole send to port `number`: open, configure, write, release. A port that refuses
-// its timeouts or line settings gets nothing: the frame would go out at whatever speed the port
-// had, and the device would take it for noise.
-SendResult SendFrameToPort(BYTE number, const BYTE* bytes, DWORD count);
+// brandcli's whole send to port `number`: open, configure, wait for CTS, write, release. A port
+// that refuses its timeouts or line settings gets nothing: the frame would go out at whatever
+// speed the port had, and the device would take it for noise. Nor does a device that keeps CTS
+// low for the whole wait: an adapter would take the frame into its chip and report it sent. The
+// dialog calls none of this.
+SendOutcome SendFrameToPort(BYTE number, const BYTE* bytes, DWORD count);

@@ -2,9 +2,34 @@
 // values they carry come from comm_settings.h and discovery.h.
 #include <cstdio>
 
+#include "serial/clear_to_send.h"
 #include "serial/comm_settings.h"
 #include "serial/discovery.h"
 #include "serial/serial_port.h"
+
+namespace {
+
+// A port's CTS line through its modem status, on a clock that starts at zero, so that
+// GetTickCount wrapping after 49 days never shows in a difference.
+class CommModemLines : public ModemLines {
+public:
+    explicit CommModemLines(HANDLE port) : m_port(port), m_start(GetTickCount()) {}
+    Cts ReadCts() override {
+        DWORD status = 0;
+        if (!GetCommModemStatus(m_port, &status)) {
+            return Cts::Unknown;
+        }
+        return (status & MS_CTS_ON) ? Cts::High : Cts::Low;
+    }
+    uint64_t NowMs() override { return GetTickCount() - m_start; }
+    void SleepMs(unsigned ms) override { Sleep(ms); }
+
+private:
+    HANDLE m_port;
+    DWORD m_start;
+};
+
+}  // namespace
 
 HANDLE OpenPort(BYTE number) {
     // The device namespace prefix: a bare "COM10" or above does not open on Windows, and a bare
@@ -34,7 +59,9 @@ BOOL ConfigureSerialPort(HANDLE port) {
     return configured;
 }
 
-BOOL WriteFrame(const BYTE* bytes, DWORD count, HANDLE port) {
+// WriteFrame with the wait as a parameter: brandcli's send gives the write what is left of the
+// device's 1 s after the wait for CTS.
+static BOOL WriteFrameWithin(const BYTE* bytes, DWORD count, HANDLE port, DWORD waitMs) {
     OVERLAPPED overlapped = {};
     overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!overlapped.hEvent) {
@@ -47,7 +74,7 @@ BOOL WriteFrame(const BYTE* bytes, DWORD count, HANDLE port) {
     DWORD written = 0;
     BOOL done = WriteFile(port, bytes, count, &written, &overlapped);
     if (!done && GetLastError() == ERROR_IO_PENDING) {
-        if (WaitForSingleObject(overlapped.hEvent, kWriteWaitMs) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(overlapped.hEvent, waitMs) != WAIT_OBJECT_0) {
             // The device is not taking the frame. The system still owns `overlapped` and
             // `bytes` until the write ends, so end it now rather than leave it to the port's
             // own timeout, and collect the completion before anything goes out of scope.
@@ -59,21 +86,34 @@ BOOL WriteFrame(const BYTE* bytes, DWORD count, HANDLE port) {
     return done && written == count;
 }
 
+BOOL WriteFrame(const BYTE* bytes, DWORD count, HANDLE port) {
+    return WriteFrameWithin(bytes, count, port, kWriteWaitMs);
+}
+
 void ReleasePort(HANDLE port) {
     CloseHandle(port);
 }
 
-SendResult SendFrameToPort(BYTE number, const BYTE* bytes, DWORD count) {
+SendOutcome SendFrameToPort(BYTE number, const BYTE* bytes, DWORD count) {
     HANDLE port = OpenPort(number);
     if (port == INVALID_HANDLE_VALUE) {
-        return SendResult::NotOpened;
+        return {SendResult::NotOpened, nullptr};
     }
-    SendResult result = SendResult::NotConfigured;
+    SendOutcome outcome = {SendResult::NotConfigured, nullptr};
     if (ConfigureSerialPort(port)) {
-        result = WriteFrame(bytes, count, port) ? SendResult::Sent : SendResult::NotWritten;
+        // The wait for CTS and the write share the device's one second.
+        CommModemLines lines(port);
+        if (!WaitForClearToSend(lines, kWriteWaitMs)) {
+            outcome = {SendResult::NotWritten, kWhyCtsHeld};
+        } else {
+            uint64_t waited = lines.NowMs();
+            DWORD left = waited < kWriteWaitMs ? kWriteWaitMs - static_cast<DWORD>(waited) : 0;
+            outcome.result = WriteFrameWithin(bytes, count, port, left) ? SendResult::Sent
+                                                                        : SendResult::NotWritten;
+        }
     }
     ReleasePort(port);
-    return result;
+    return outcome;
 }
 
 namespace {

@@ -29,13 +29,6 @@ struct PortEntry {
     std::vector<std::pair<std::string, std::string>> facts;
 };
 
-struct SendOutcome {
-    SendResult result = SendResult::NotOpened;
-    // For NotOpened: why, as the rest of the one stderr line after "PORT: " ("could not open the
-    // port (in use or missing)", "not a serial port"). Static text; null otherwise.
-    const char* why = nullptr;
-};
-
 // The texts that differ between systems: the usage synopsis, the port-name rule of a usage
 // error, and the lines of --help that describe ports.
 struct StationTexts {

@@ -129,10 +129,11 @@ void DescribePort(PortEntry* entry) {
 }
 
 SendOutcome SendFrame(const PortEntry& port, const uint8_t* frame, size_t size) {
-    SendOutcome outcome;
     std::optional<BYTE> number = ParsePortName(port.port.c_str());
-    outcome.result =
-        number ? SendFrameToPort(*number, frame, static_cast<DWORD>(size)) : SendResult::NotOpened;
+    SendOutcome outcome;
+    if (number) {
+        outcome = SendFrameToPort(*number, frame, static_cast<DWORD>(size));
+    }
     if (outcome.result == SendResult::NotOpened) {
         outcome.why = "could not open the port (in use or missing)";
     }

@@ -54,11 +54,15 @@ int Ioctl(int fd, unsigned long request, int* value) {
     const char* name = request == TIOCEXCL    ? "TIOCEXCL"
                        : request == TIOCNXCL  ? "TIOCNXCL"
                        : request == TIOCGEXCL ? "TIOCGEXCL"
+                       : request == TIOCMGET  ? "TIOCMGET"
                        : request == TIOCOUTQ  ? "TIOCOUTQ"
                                               : "?";
     Log("ioctl %d %s", fd, name);
     if (request == TIOCGEXCL) {
         *value = fakePosix.exclusive;
+    }
+    if (request == TIOCMGET) {
+        *value = fakePosix.now >= fakePosix.ctsFrom ? TIOCM_CTS | TIOCM_DSR : TIOCM_DSR;
     }
     if (request == TIOCOUTQ) {
         std::vector<int>& queue = fakePosix.outQueue;

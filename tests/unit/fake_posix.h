@@ -24,6 +24,7 @@ struct FakePosix {
     bool pollReady = false;     // false: poll waits its whole timeout and times out
     unsigned pollReadyMs = 0;   // how long a poll that ends ready waits first
     std::vector<int> outQueue;  // TIOCOUTQ's answers in turn; the last one repeats
+    uint64_t ctsFrom = 0;       // CTS is on from this time of the clock on
     uint64_t now = 5000;        // the monotonic clock, in ms
     std::vector<std::string> calls;
 };

@@ -47,6 +47,7 @@ struct OVERLAPPED {
 #define OPEN_EXISTING 3
 #define FILE_FLAG_OVERLAPPED 0x40000000u
 #define ERROR_IO_PENDING 997
+#define MS_CTS_ON 0x0010
 #define WAIT_OBJECT_0 0
 #define WAIT_TIMEOUT 258
 #define KEY_READ 0x20019
@@ -73,8 +74,11 @@ struct FakeWin32 {
     DWORD shortBy = 0;  // bytes of each write the port does not take: a short write succeeds too
     const OVERLAPPED* overlapped = nullptr;  // the record and count WriteFile was handed
     DWORD count = 0;
-    DWORD wait = WAIT_OBJECT_0;      // WaitForSingleObject's
-    BOOL completed = TRUE;           // GetOverlappedResult's
+    DWORD wait = WAIT_OBJECT_0;  // WaitForSingleObject's
+    BOOL completed = TRUE;       // GetOverlappedResult's
+    long ctsAfterMs = 0;         // CTS is on from this many ms of Sleep on; -1: never
+    DWORD tick = 0xFFFFFF00u;    // GetTickCount's, moved on by Sleep; wraps within a wait
+    DWORD slept = 0;
     LONG keyOpen = ERROR_SUCCESS;    // RegOpenKeyExA's
     std::vector<std::string> ports;  // RegEnumValueA's data, one value each
     std::vector<std::string> calls;
@@ -183,6 +187,23 @@ inline BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* tran
         overlapped == fake.overlapped ? "overlapped" : "another", wait);
     *transferred = fake.completed ? fake.count - fake.shortBy : 0;
     return fake.completed;
+}
+
+inline BOOL GetCommModemStatus(HANDLE file, DWORD* status) {
+    Log("GetCommModemStatus %s", Name(file).c_str());
+    bool cts = fake.ctsAfterMs >= 0 && fake.slept >= static_cast<DWORD>(fake.ctsAfterMs);
+    *status = cts ? MS_CTS_ON : 0;
+    return TRUE;
+}
+
+inline DWORD GetTickCount() {
+    return fake.tick;
+}
+
+inline void Sleep(DWORD milliseconds) {
+    Log("Sleep %u", milliseconds);
+    fake.tick += milliseconds;
+    fake.slept += milliseconds;
 }
 
 inline BOOL CloseHandle(HANDLE handle) {

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
+#include "serial/clear_to_send.h"
 #include "serial/send_linux.h"
 #include "tests/unit/fake_posix.h"
 
@@ -62,27 +64,17 @@ TEST_F(SendLinux, SentFrameTakesEveryStepInOrderAndLeavesTheLineRaw38400_8N1_Rts
     fakePosix.outQueue = {4, 0};
     SendOutcome outcome = Send();
     EXPECT_EQ(outcome.result, SendResult::Sent);
-    EXPECT_EQ(fakePosix.calls, (Log{"stat /dev/pts/4",
-                                    "ctty",
-                                    "fstat 0",
-                                    "fstat 1",
-                                    "fstat 2",
-                                    kOpen,
-                                    "fstat 7",
-                                    "ioctl 7 TIOCGEXCL",
-                                    "flock 7 EX|NB",
-                                    "ioctl 7 TIOCEXCL",
-                                    "tcgetattr 7",
-                                    "tcsetattr 7",
-                                    "tcgetattr 7",
-                                    "tcflush 7 IO",
-                                    kWrite,
-                                    "ioctl 7 TIOCOUTQ",
-                                    "sleep 2",
-                                    "ioctl 7 TIOCOUTQ",
-                                    "flock 7 UN",
-                                    "ioctl 7 TIOCNXCL",
-                                    "close 7"}));
+    EXPECT_EQ(fakePosix.calls, (Log{"stat /dev/pts/4",  "ctty",
+                                    "fstat 0",          "fstat 1",
+                                    "fstat 2",          kOpen,
+                                    "fstat 7",          "ioctl 7 TIOCGEXCL",
+                                    "flock 7 EX|NB",    "ioctl 7 TIOCEXCL",
+                                    "tcgetattr 7",      "tcsetattr 7",
+                                    "tcgetattr 7",      "tcflush 7 IO",
+                                    "ioctl 7 TIOCMGET", kWrite,
+                                    "ioctl 7 TIOCOUTQ", "sleep 2",
+                                    "ioctl 7 TIOCOUTQ", "flock 7 UN",
+                                    "ioctl 7 TIOCNXCL", "close 7"}));
     const termios& line = fakePosix.line;
     EXPECT_EQ(cfgetospeed(&line), B38400);
     EXPECT_EQ(cfgetispeed(&line), B38400);
@@ -125,6 +117,22 @@ TEST_F(SendLinux, StoppedLineWaitsInPollForTheTimeLeftThenTheRestIsWrittenOrDisc
     EXPECT_TRUE(Logged("poll 7 out 1000"));
     EXPECT_EQ(fakePosix.now - start, kWriteDeadlineMs);
     ExpectReleasedLast();
+}
+
+// What a pty cannot show: an adapter would take the frame into its chip while CTS is low.
+TEST_F(SendLinux, DeviceHoldingCtsLowGetsNothingAndOneThatRaisesItHasTheRestOfTheSecond) {
+    fakePosix.ctsFrom = UINT64_MAX;
+    uint64_t start = fakePosix.now;
+    SendOutcome held = Send();
+    EXPECT_EQ(held.result, SendResult::NotWritten);
+    EXPECT_EQ(held.why, kWhyCtsHeld);
+    EXPECT_EQ(fakePosix.now - start, kWriteDeadlineMs);
+    EXPECT_FALSE(Logged(kWrite));
+    EXPECT_EQ(fakePosix.calls.back(), "close 7");
+
+    fakePosix.ctsFrom = fakePosix.now + 300;  // then the line stays stopped
+    EXPECT_EQ(Send().result, SendResult::NotWritten);
+    EXPECT_TRUE(Logged("poll 7 out 700"));
 }
 
 TEST_F(SendLinux, LineThatKeepsItsOldSettingsGetsNothingSent) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "serial/clear_to_send.h"
 #include "serial/discovery.h"
 #include "serial/serial_port.h"
 #include "tests/unit/fake_win32.h"
@@ -76,19 +77,36 @@ TEST_F(SerialWin32, SendWritesOnlyToAPortThatTookItsSettings) {
         fake.stateRead = refusal != 0;
         fake.stateWritten = refusal != 1;
         fake.timeoutsSet = refusal != 2;
-        EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame), SendResult::NotConfigured) << refusal;
+        EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame).result, SendResult::NotConfigured)
+            << refusal;
         EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), kWriteTwo), 0) << refusal;
         EXPECT_EQ(fake.calls.back(), "CloseHandle port") << refusal;
     }
     fake = FakeWin32();
-    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame), SendResult::Sent);
+    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame).result, SendResult::Sent);
     EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), kWriteTwo), 1);
     fake.file = INVALID_HANDLE_VALUE;
-    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame), SendResult::NotOpened);
+    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame).result, SendResult::NotOpened);
     fake = FakeWin32();
     fake.shortBy = 1;
-    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame), SendResult::NotWritten);
+    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame).result, SendResult::NotWritten);
     EXPECT_EQ(fake.calls.back(), "CloseHandle port");
+}
+
+// brandcli's send looks at CTS first: a device that keeps it low the whole second (across
+// GetTickCount's wrap) gets nothing; one that raises it has what is left of the second.
+TEST_F(SerialWin32, SendWaitsForCtsWithinTheSecondAndWritesNothingWhileItStaysLow) {
+    static const BYTE frame[] = {0x44, 0x54};
+    fake.ctsAfterMs = -1;
+    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame).why, kWhyCtsHeld);
+    EXPECT_EQ(fake.slept, 1000u);
+    EXPECT_EQ(fake.count, 0u);  // no WriteFile
+    EXPECT_EQ(fake.calls.back(), "CloseHandle port");
+    fake.ctsAfterMs = 1300;  // 300 ms into the next send
+    fake.writeDone = FALSE;
+    fake.error = ERROR_IO_PENDING;
+    EXPECT_EQ(SendFrameToPort(5, frame, sizeof frame).result, SendResult::Sent);
+    EXPECT_EQ(fake.calls.end()[-4], "WaitForSingleObject event 700");
 }
 
 // A write that succeeds with fewer bytes than the frame has is a failure: the device got a cut

@@ -37,6 +37,7 @@ UNOPENABLE_PORT = 9
 NOT_OPENED = "COM%d: could not open the port (in use or missing)"
 NOT_WRITTEN = ("COM%d: the frame was not written whole (the device did not take it within 1 s, "
                "or the write failed)")
+CTS_HELD = "the frame was not written: the device did not take it within 1 s (CTS held low)"
 USAGE = "usage: brandcli ports | brand COMn... | code COMn... | watch brand|code"
 
 # The program gives a write 1000 ms. Timed from outside, a run also holds Wine's process start
@@ -169,6 +170,22 @@ def test_blocked_device_gives_5_after_the_wait_and_the_next_frame_arrives_whole(
 
     assert success(brandcli(rig, "code", "COM%d" % PORT)) == []
     assert device.wait_for(len(CODE_FRAME)) == CODE_FRAME
+
+
+def test_device_holding_cts_low_gets_nothing_and_5_after_the_wait(rig, devices):
+    # A pty has no modem lines (Wine's read of them fails, and brandcli then writes as before):
+    # the preloaded shim gives this one CTS as a device would hold it.
+    shim = winenv.build_dir("native") / "libcts_shim.so"
+    if not shim.exists():
+        pytest.fail("%s is not built (tools/test.sh builds it)" % shim)
+    device = devices[PORT]
+    lines = {"LD_PRELOAD": str(winenv.shared_session().install(shim)), "BRAND_CTS_PTY": device.path}
+    result = brandcli(rig, "brand", "COM%d" % PORT, extra_env=dict(lines, BRAND_CTS="off"))
+    assert failure(result, 5) == "COM%d: %s" % (PORT, CTS_HELD)
+    low, high = WAITED_SECONDS
+    assert low <= waited(rig, result) <= high
+    assert success(brandcli(rig, "code", "COM%d" % PORT, extra_env=dict(lines, BRAND_CTS="on"))) == []
+    assert device.wait_for(len(CODE_FRAME), settle=0.2) == CODE_FRAME  # and no brand frame before
 
 
 def test_unopenable_port_gives_4_and_sends_nothing(rig, devices):
