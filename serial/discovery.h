@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/win_types.h"
 
@@ -19,6 +20,13 @@ public:
     virtual ~SerialCommValues() = default;
     virtual LONG EnumValue(DWORD index, char* name, DWORD* nameSize, BYTE* data,
                            DWORD* dataSize) = 0;
+    // What changes whenever the key's values do (their count and the key's last write time), so
+    // that a walk the key changed under can be told. False where it cannot be read.
+    virtual bool Stamp(DWORD* values, uint64_t* written) {
+        (void)values;
+        (void)written;
+        return false;
+    }
 };
 
 // Fills `table` with the port numbers of the registered ports, in registry order, and returns
@@ -32,3 +40,15 @@ typedef char PortValueName[kValueNameCapacity];
 
 // The same walk, also keeping each stored port's value name in `names[i]` (NUL-terminated).
 size_t DiscoverPorts(SerialCommValues& values, BYTE* table, size_t capacity, PortValueName* names);
+
+// How a whole reading of the list ended: `Read` (all of it, the key unchanged meanwhile),
+// `Unreadable` (a value could not be read: the ports after it are unknown), or `KeptChanging`
+// (the key changed during every one of the tries).
+enum class PortList { Read, Unreadable, KeptChanging };
+constexpr int kPortListTries = 4;
+
+// brandcli's reading, which must pass neither a failure nor a moving key off as the list: the
+// walk of DiscoverPorts, made again while the key changed during it (a value deleted meanwhile
+// shifts the ones after it, and a port would drop out). `*count`: the ports stored.
+PortList ReadWholePortList(SerialCommValues& values, BYTE* table, size_t capacity,
+                           PortValueName* names, size_t* count);

@@ -26,6 +26,8 @@ void ReleasePort(HANDLE port);
 BYTE ReadRegisteredPorts(BYTE* table);
 // The same, with each port's value name in `names` (kPortTableCapacity entries).
 BYTE ReadRegisteredPorts(BYTE* table, PortValueName* names);
+// brandcli's reading of the same list (ReadWholePortList); no key at all is an empty list.
+PortList ListRegisteredPorts(BYTE* table, PortValueName* names, BYTE* count);
 
 // brandcli's whole send to port `number`: open, configure, wait for CTS, write, release. A port
 // that refuses its timeouts or line settings gets nothing: the frame would go out at whatever

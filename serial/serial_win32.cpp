@@ -121,8 +121,9 @@ namespace {
 class RegistrySerialComm : public SerialCommValues {
 public:
     RegistrySerialComm() {
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
-                          &m_key) != ERROR_SUCCESS) {
+        m_opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
+                                 &m_key);
+        if (m_opened != ERROR_SUCCESS) {
             m_key = nullptr;
         }
     }
@@ -135,13 +136,25 @@ public:
     RegistrySerialComm& operator=(const RegistrySerialComm&) = delete;
 
     bool IsOpen() const { return m_key != nullptr; }
+    LONG Opened() const { return m_opened; }
 
     LONG EnumValue(DWORD index, char* name, DWORD* nameSize, BYTE* data, DWORD* dataSize) override {
         return RegEnumValueA(m_key, index, name, nameSize, nullptr, nullptr, data, dataSize);
     }
 
+    bool Stamp(DWORD* values, uint64_t* written) override {
+        FILETIME time = {};
+        if (RegQueryInfoKeyA(m_key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, values,
+                             nullptr, nullptr, nullptr, &time) != ERROR_SUCCESS) {
+            return false;
+        }
+        *written = static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+        return true;
+    }
+
 private:
     HKEY m_key = nullptr;
+    LONG m_opened;
 };
 
 }  // namespace
@@ -156,4 +169,17 @@ BYTE ReadRegisteredPorts(BYTE* table, PortValueName* names) {
         return 0;
     }
     return static_cast<BYTE>(DiscoverPorts(key, table, kPortTableCapacity, names));
+}
+
+PortList ListRegisteredPorts(BYTE* table, PortValueName* names, BYTE* count) {
+    RegistrySerialComm key;
+    *count = 0;
+    if (!key.IsOpen()) {
+        // A PC that never had a serial port has no key at all.
+        return key.Opened() == ERROR_FILE_NOT_FOUND ? PortList::Read : PortList::Unreadable;
+    }
+    size_t found = 0;
+    PortList list = ReadWholePortList(key, table, kPortTableCapacity, names, &found);
+    *count = static_cast<BYTE>(found);
+    return list;
 }

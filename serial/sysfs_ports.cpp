@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -62,7 +63,15 @@ std::vector<std::string> FolderEntries(const std::string& path, bool* readable) 
     if (!folder) {
         return names;
     }
-    while (dirent* entry = readdir(folder)) {
+    for (;;) {
+        errno = 0;
+        dirent* entry = readdir(folder);
+        if (!entry) {
+            if (readable && errno != 0) {
+                *readable = false;  // failed part-way: the names after it are unknown
+            }
+            break;
+        }
         if (entry->d_name[0] != '.') {
             names.push_back(entry->d_name);
         }

@@ -277,3 +277,6 @@ def test_missing_key(reg_rig, reg_dialogs):
     assert shown_ports(state) == []
     # Nothing to choose: the buttons stay off.
     assert state["port.sel"] == "-1"
+    # No key is no port, not a list that could not be read.
+    listed = reg_rig.prefix.run([reg_rig.brandcli, "ports"])
+    assert (listed.returncode, listed.stdout, listed.stderr) == (0, "", "")

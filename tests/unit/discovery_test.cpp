@@ -45,7 +45,19 @@ public:
         return v.result;
     }
 
+    // The key's last write time at each Stamp call in turn; past the last, Stamp fails.
+    bool Stamp(DWORD* values, uint64_t* written) override {
+        if (stamped >= stamps.size()) {
+            return false;
+        }
+        *values = static_cast<DWORD>(m_values.size());
+        *written = stamps[stamped++];
+        return true;
+    }
+
     int calls = 0;
+    std::vector<uint64_t> stamps;
+    size_t stamped = 0;
     static constexpr int kRunawayCalls = 10000;
 
 private:
@@ -100,6 +112,32 @@ TEST(Discovery, ThreeHundredValuesFillTheTableAndNoMore) {
     ASSERT_EQ(table.size(), kPortTableCapacity);
     EXPECT_EQ(table[0], 1);
     EXPECT_EQ(table[254], 55);
+}
+
+// brandcli's reading: a failed value is no list, and a walk the key changed under is made again.
+TEST(Discovery, AWholeListIsReadAgainWhileTheKeyChangesAndAFailureIsNoList) {
+    BYTE table[kPortTableCapacity];
+    size_t count = 0;
+    ScriptedValues failing({{ERROR_SUCCESS, "COM2"}, {5 /* ERROR_ACCESS_DENIED */, ""}});
+    failing.stamps = {1, 1};
+    EXPECT_EQ(ReadWholePortList(failing, table, kPortTableCapacity, nullptr, &count),
+              PortList::Unreadable);
+
+    ScriptedValues values({{ERROR_SUCCESS, "COM2"}, {ERROR_SUCCESS, "COM4"}});
+    values.stamps = {1, 2, 2, 2};  // changed during the first walk, not the second
+    EXPECT_EQ(ReadWholePortList(values, table, kPortTableCapacity, nullptr, &count),
+              PortList::Read);
+    EXPECT_EQ(values.calls, 6);
+    EXPECT_EQ(std::vector<BYTE>(table, table + count), (std::vector<BYTE>{2, 4}));
+
+    values.stamps.clear();
+    for (uint64_t i = 0; i < 2 * kPortListTries; ++i) {
+        values.stamps.push_back(i);
+    }
+    values.stamped = 0;
+    EXPECT_EQ(ReadWholePortList(values, table, kPortTableCapacity, nullptr, &count),
+              PortList::KeptChanging);
+    EXPECT_EQ(values.stamped, values.stamps.size());
 }
 
 TEST(Discovery, EmptyKey) {

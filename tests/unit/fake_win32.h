@@ -13,6 +13,8 @@
 #include "platform/win_types.h"
 
 typedef uint16_t WORD;
+typedef size_t SIZE_T;
+typedef DWORD (*LPTHREAD_START_ROUTINE)(void*);
 typedef struct HKEY__* HKEY;
 struct SECURITY_ATTRIBUTES;
 
@@ -36,6 +38,10 @@ struct COMSTAT {
     DWORD flags, cbInQue, cbOutQue;  // the flags are bit fields in the real one; nobody reads them
 };
 
+struct FILETIME {
+    DWORD dwLowDateTime, dwHighDateTime;
+};
+
 struct OVERLAPPED {
     uintptr_t Internal, InternalHigh;
     DWORD Offset, OffsetHigh;
@@ -51,6 +57,10 @@ struct OVERLAPPED {
 #define WAIT_OBJECT_0 0
 #define WAIT_TIMEOUT 258
 #define KEY_READ 0x20019
+#define WINAPI
+#define ERROR_FILE_NOT_FOUND 2L
+#define INFINITE 0xFFFFFFFFu
+#define STACK_SIZE_PARAM_IS_A_RESERVATION 0x10000u
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<intptr_t>(LONG(0x80000002))))
 
 // The handles the stand-ins give out, named port, event and key in the call log.
@@ -81,9 +91,21 @@ struct FakeWin32 {
     DWORD slept = 0;
     LONG keyOpen = ERROR_SUCCESS;    // RegOpenKeyExA's
     std::vector<std::string> ports;  // RegEnumValueA's data, one value each
+    LONG keyInfo = ERROR_SUCCESS;    // RegQueryInfoKeyA's; it then reports the values' count
+    uint64_t lastWrite = 0x0123456789ABCDEF;  // and this last write time
+    // The threads CreateThread made, as "thread<i>"; none runs until RunThread(i). With
+    // threadsMade false, CreateThread fails.
+    struct Thread {
+        LPTHREAD_START_ROUTINE start;
+        void* parameter;
+    };
+    std::vector<Thread> threads;
+    bool threadsMade = true;
+    void RunThread(size_t i) { threads[i].start(threads[i].parameter); }
     std::vector<std::string> calls;
 };
 inline FakeWin32 fake;
+constexpr uintptr_t kFakeThreadBase = 0x7000;
 
 inline std::string Name(const void* p) {
     const void* known[] = {nullptr, kFakePort, kFakeEvent, kFakeKey, HKEY_LOCAL_MACHINE};
@@ -92,6 +114,10 @@ inline std::string Name(const void* p) {
         if (p == known[i]) {
             return names[i];
         }
+    }
+    uintptr_t thread = reinterpret_cast<uintptr_t>(p) - kFakeThreadBase;
+    if (thread < fake.threads.size()) {
+        return "thread" + std::to_string(thread);
     }
     return "other";
 }
@@ -235,4 +261,36 @@ inline LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DW
 inline LONG RegCloseKey(HKEY key) {
     Log("RegCloseKey %s", Name(key).c_str());
     return ERROR_SUCCESS;
+}
+
+inline HANDLE CreateThread(SECURITY_ATTRIBUTES* security, SIZE_T stack,
+                           LPTHREAD_START_ROUTINE start, void* parameter, DWORD flags, DWORD* id) {
+    Log("CreateThread %s %zu %X %s", Name(security).c_str(), stack, flags, Name(id).c_str());
+    if (!fake.threadsMade) {
+        return nullptr;
+    }
+    fake.threads.push_back({start, parameter});
+    return reinterpret_cast<HANDLE>(kFakeThreadBase + fake.threads.size() - 1);
+}
+
+inline BOOL SetEvent(HANDLE event) {
+    Log("SetEvent %s", Name(event).c_str());
+    return TRUE;
+}
+
+inline LONG RegQueryInfoKeyA(HKEY key, char* className, DWORD* classSize, DWORD* reserved,
+                             DWORD* subKeys, DWORD* subKeyLength, DWORD* classLength, DWORD* values,
+                             DWORD* valueNameLength, DWORD* valueLength, DWORD* security,
+                             FILETIME* written) {
+    Log("RegQueryInfoKeyA %s %s %s %s %s %s %s %s %s %s %s %s", Name(key).c_str(),
+        Name(className).c_str(), Name(classSize).c_str(), Name(reserved).c_str(),
+        Name(subKeys).c_str(), Name(subKeyLength).c_str(), Name(classLength).c_str(),
+        values ? "values" : "null", Name(valueNameLength).c_str(), Name(valueLength).c_str(),
+        Name(security).c_str(), written ? "written" : "null");
+    if (fake.keyInfo == ERROR_SUCCESS) {
+        *values = static_cast<DWORD>(fake.ports.size());
+        written->dwLowDateTime = static_cast<DWORD>(fake.lastWrite);
+        written->dwHighDateTime = static_cast<DWORD>(fake.lastWrite >> 32);
+    }
+    return fake.keyInfo;
 }
