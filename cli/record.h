@@ -10,7 +10,7 @@
 
 // What one port's send gave, as its record tells it.
 struct SendRecord {
-    std::string time;  // UTC, when the result was known
+    std::string time;  // UTC, when the record was written
     const PortEntry* port;
     const char* command;  // "brand" or "code"
     const uint8_t* frame;

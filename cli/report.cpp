@@ -4,8 +4,9 @@
 
 #include "cli/exit_codes.h"
 
-void Reporter::Result(const SendRecord& record, const char* why, bool quiet) {
+void Reporter::Result(SendRecord record, const char* why, bool quiet) {
     LockOutput();
+    record.time = UtcTimestamp();
     if (m_json) {
         Out(SendRecordLine(record));
     }

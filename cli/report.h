@@ -13,8 +13,9 @@ public:
 
     // One port's result: its record, and its stderr line when it failed (`why`, where the
     // system said why; `quiet`: successes say nothing there, as a one-port call never has).
-    // Flushed before it returns.
-    void Result(const SendRecord& record, const char* why, bool quiet);
+    // Flushed before it returns. The record's time is taken here, in turn with the other
+    // records, so the stream is in time order.
+    void Result(SendRecord record, const char* why, bool quiet);
     // Writes `text` to stdout; false (and remembered) when it could not be written whole.
     bool Out(const std::string& text);
     // A line of the program's own on stderr ("brandcli: ..."), flushed.

@@ -45,7 +45,7 @@ void PrintHelp(Reporter& reporter, const char* version) {
         "  0  every port accepted the whole frame (ports, --help, --version: done)\n"
         "  2  usage error: unknown command or option, missing, extra or malformed arguments\n"
         "  4  one port: it could not be opened (missing, in use) or refused the line settings;\n"
-        "     nothing was sent\n"
+        "     nothing was sent. ports: the list of ports could not be read\n"
         "  5  one port: the frame was not written whole: the device did not take it within 1 s\n"
         "     (CTS held low), or the write failed (the adapter went away)\n"
         "  6  several ports, or watch: not every port took its whole frame\n"
@@ -127,14 +127,14 @@ void SendToPort(void* context) {
         outcome = SendFrame(*send.port, send.frame->bytes.data(), send.frame->bytes.size());
         bool notReady =
             outcome.result == SendResult::NotOpened || outcome.result == SendResult::NotConfigured;
-        if (!notReady || MonotonicMs() - start + kRetryPauseMs > send.retryMs) {
+        // A try after an interrupt would be a new send, and the program is asked to end.
+        if (!notReady || MonotonicMs() - start + kRetryPauseMs > send.retryMs || Interrupted()) {
             break;
         }
         SleepMs(kRetryPauseMs);
     }
     SendRecord record;
     record.ms = MonotonicMs() - start;
-    record.time = UtcTimestamp();
     record.port = send.port;
     record.command = send.frame->command;
     record.frame = send.frame->bytes.data();

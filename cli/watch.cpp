@@ -1,5 +1,6 @@
 // brandcli watch: sends the frame to every port that appears while it runs, each on a thread of its
 // own, so one device that does not take its frame never holds up the next one plugged in.
+#include <atomic>
 #include <list>
 #include <set>
 #include <string>
@@ -42,6 +43,20 @@ bool Wanted(const PortEntry& port, const char* only) {
     return false;
 }
 
+// One device's send, with what its task reads, for as long as the task runs.
+struct WatchSend {
+    explicit WatchSend(const PortEntry& entry) : port(entry) {}
+    PortEntry port;
+    PortSend send = {};
+    std::atomic<bool> ended{false};
+};
+
+void SendOnce(void* context) {
+    WatchSend& own = *static_cast<WatchSend*>(context);
+    SendToPort(&own.send);
+    own.ended = true;  // the task's last touch: from here the watch may drop it
+}
+
 }  // namespace
 
 int RunWatch(const CliRequest& request, Reporter& reporter) {
@@ -56,20 +71,27 @@ int RunWatch(const CliRequest& request, Reporter& reporter) {
                   frame.command);
 
     // Ports there at the start are never sent to; one that goes away and comes back is a new
-    // device. Lists keep every send's port and record where its task can reach them.
+    // device. Only the sends in flight are kept: each ended one is dropped at the next wake.
     std::set<std::string> previous;
     for (const PortEntry& port : present) {
         previous.insert(port.port);
     }
-    std::list<PortEntry> ports;
-    std::list<PortSend> sends;
+    std::list<WatchSend> sends;
     unsigned long met = 0;
     bool watchLost = false;
     while (!(request.count && met >= request.count)) {
         WatchWake wake = WaitForChange();
-        if (wake != WatchWake::Changed || Interrupted()) {
-            watchLost = wake == WatchWake::Failed;
+        CollectTasks();
+        sends.remove_if([](const WatchSend& send) { return send.ended.load(); });
+        if (wake == WatchWake::Failed) {
+            watchLost = true;
             break;
+        }
+        if (wake == WatchWake::Interrupted || Interrupted()) {
+            break;
+        }
+        if (wake == WatchWake::TaskEnded) {
+            continue;
         }
         std::vector<PortEntry> now;
         if (!ArmWatch(request.in, &now, &why)) {
@@ -80,14 +102,15 @@ int RunWatch(const CliRequest& request, Reporter& reporter) {
         for (const PortEntry& port : now) {
             current.insert(port.port);
             if (previous.count(port.port) || !Wanted(port, request.only) ||
-                (request.count && met >= request.count)) {
+                (request.count && met >= request.count) || Interrupted()) {
                 continue;
             }
-            ports.push_back(port);
-            sends.push_back(PortSend{&ports.back(), &frame, &reporter, kNewPortRetryMs, false});
+            sends.emplace_back(port);
+            WatchSend& own = sends.back();
+            own.send = PortSend{&own.port, &frame, &reporter, kNewPortRetryMs, false};
             ++met;
-            if (!StartTask(SendToPort, &sends.back())) {
-                SendToPort(&sends.back());
+            if (!StartTask(SendOnce, &own)) {
+                SendOnce(&own);  // no thread to be had: slower, never skipped
             }
         }
         previous.swap(current);

@@ -18,6 +18,7 @@ add_executable(brandcli
   serial/send_linux.cpp
   serial/station_linux.cpp
   serial/sysfs_ports.cpp
+  serial/utc_time_linux.cpp
   serial/watch_linux.cpp
 )
 # Labelled and linked like the Windows programs (-dirty for a tree with uncommitted changes).

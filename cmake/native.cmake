@@ -27,12 +27,14 @@ target_link_libraries(unit_tests brand_core GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests)
 
-# The Win32 serial layer itself, built against recording stand-ins of the system calls it makes so
-# that a test sees each call and its arguments. A program of its own: unit_tests links the
-# scripted serial layer, which defines the same functions.
+# The Win32 serial layer and brandcli's send threads, built against recording stand-ins of the
+# system calls they make so that a test sees each call and its arguments. A program of its own:
+# unit_tests links the scripted serial layer and station, which define the same functions.
 add_executable(serial_win32_tests
   serial/serial_win32.cpp
+  serial/tasks_win32.cpp
   tests/unit/serial_win32_test.cpp
+  tests/unit/tasks_win32_test.cpp
 )
 target_compile_options(serial_win32_tests PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/unit/fake_win32.h)
 target_link_libraries(serial_win32_tests brand_core GTest::gtest_main)
@@ -44,9 +46,11 @@ add_executable(station_linux_tests
   serial/clear_to_send.cpp
   serial/send_linux.cpp
   serial/sysfs_ports.cpp
+  serial/utc_time_linux.cpp
   tests/unit/fake_posix.cpp
   tests/unit/send_linux_test.cpp
   tests/unit/sysfs_ports_test.cpp
+  tests/unit/utc_time_linux_test.cpp
 )
 target_link_libraries(station_linux_tests GTest::gtest_main)
 gtest_discover_tests(station_linux_tests)
@@ -58,6 +62,7 @@ add_library(brand_station_linux STATIC
   serial/send_linux.cpp
   serial/station_linux.cpp
   serial/sysfs_ports.cpp
+  serial/utc_time_linux.cpp
   serial/watch_linux.cpp
 )
 

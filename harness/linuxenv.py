@@ -53,7 +53,8 @@ class LinuxCli:
         popen_args.setdefault("stdout", subprocess.PIPE)
         popen_args.setdefault("stderr", subprocess.PIPE)
         popen_args.setdefault("stdin", subprocess.DEVNULL)
-        return subprocess.Popen(self.command(args), cwd="/", text=True, **popen_args)
+        popen_args.setdefault("cwd", "/")
+        return subprocess.Popen(self.command(args), text=True, **popen_args)
 
     def run(self, args, timeout=60):
         """Runs to the end; a CompletedProcess with text output and ``.elapsed`` in seconds."""

@@ -1,4 +1,5 @@
-// The interrupts of the Linux station, shared by its send side and its watch.
+// What wakes a waiting watch on Linux (interrupts, RequestEnd, tasks that returned), shared by
+// the station and its watch.
 #pragma once
 
 // A descriptor that becomes readable when SIGINT, SIGTERM or SIGHUP arrives; -1 when the
@@ -6,3 +7,6 @@
 int InterruptFd();
 // A descriptor that becomes readable when RequestEnd was called; -1 when there is none.
 int EndFd();
+// A descriptor that becomes readable when a task has returned; -1 when there is none. The reader
+// empties it.
+int TaskEndFd();

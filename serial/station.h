@@ -60,9 +60,12 @@ void DescribePort(PortEntry* entry);
 SendOutcome SendFrame(const PortEntry& port, const uint8_t* frame, size_t size);
 
 // Runs task(context) on a thread of its own; false when no thread could be made (the task then
-// did not run). Called from the main thread only.
+// did not run). Called from the main thread only, as are the two calls below.
 bool StartTask(void (*task)(void*), void* context);
-// Waits until every started task has returned.
+// Releases what the tasks that have returned still hold (threads, handles, stacks) and waits for
+// none that is still running: a watch that runs for weeks holds only its sends in flight.
+void CollectTasks();
+// Waits until every started task has returned, and releases them.
 void JoinTasks();
 
 // Serialises what concurrent tasks report, so records and lines never interleave.
@@ -85,7 +88,9 @@ void RequestEnd();
 // wakes the next WaitForChange. Call it again after every wake-up: it re-arms before it reads
 // again, so no change is missed. False, with `why` set, when nothing can be watched.
 bool ArmWatch(const char* place, std::vector<PortEntry>* ports, const char** why);
-enum class WatchWake { Changed, Interrupted, Failed };
+// Waits for a change, an interrupt, or a task that has returned (TaskEnded: time to collect it;
+// nothing to list again).
+enum class WatchWake { Changed, TaskEnded, Interrupted, Failed };
 WatchWake WaitForChange();
 // Tells the station that the program is about to end: a console that is being closed waits for
 // this before it lets the process go.

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <mutex>
 
 #include "serial/posix_calls.h"
@@ -17,6 +16,12 @@
 #include "serial/signals_linux.h"
 #include "serial/station.h"
 #include "serial/sysfs_ports.h"
+#include "serial/task_list.h"
+#include "serial/utc_time_linux.h"
+
+// Records made after January 2038 must not say 1970: the 32-bit builds are made with a 64-bit
+// time_t (cmake/linux-armhf.cmake).
+static_assert(sizeof(time_t) == 8, "time_t must have 64 bits");
 
 namespace {
 
@@ -25,21 +30,40 @@ namespace {
 constexpr size_t kTaskStack = 256 * 1024;
 
 int interruptFd = -1;
-int endFd = -1;  // written by RequestEnd, so a waiting watch wakes
+int endFd = -1;      // written by RequestEnd, so a waiting watch wakes
+int taskEndFd = -1;  // written by each task as it returns, so a watch collects it
 std::atomic<bool> interrupted{false};
 std::mutex output;
-std::vector<pthread_t> tasks;
 
-struct Task {
-    void (*run)(void*);
-    void* context;
-};
+TaskList<pthread_t> tasks;
+
+void Wake(int fd) {
+    if (fd >= 0) {
+        uint64_t one = 1;
+        // A full counter already wakes the watch; nothing else can fail here.
+        (void)!write(fd, &one, sizeof one);
+    }
+}
 
 void* RunTask(void* task) {
-    Task own = *static_cast<Task*>(task);
-    delete static_cast<Task*>(task);
-    own.run(own.context);
+    TaskList<pthread_t>::Run(task);
+    Wake(taskEndFd);
     return nullptr;
+}
+
+bool Spawn(TaskList<pthread_t>::Task* task) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) {
+        return false;
+    }
+    pthread_attr_setstacksize(&attributes, kTaskStack);
+    bool started = pthread_create(&task->thread, &attributes, RunTask, task) == 0;
+    pthread_attr_destroy(&attributes);
+    return started;
+}
+
+void Release(pthread_t thread) {
+    pthread_join(thread, nullptr);
 }
 
 }  // namespace
@@ -50,6 +74,10 @@ int InterruptFd() {
 
 int EndFd() {
     return endFd;
+}
+
+int TaskEndFd() {
+    return taskEndFd;
 }
 
 const StationTexts& Texts() {
@@ -72,6 +100,7 @@ void StartStation() {
     // silent death.
     signal(SIGPIPE, SIG_IGN);
     endFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    taskEndFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     // Blocked before any thread starts, so every thread inherits the mask: no send is ever cut
     // short by a signal or its EINTR, and the main thread reads them when it is ready to.
     sigset_t stops;
@@ -128,28 +157,15 @@ SendOutcome SendFrame(const PortEntry& port, const uint8_t* frame, size_t size) 
 }
 
 bool StartTask(void (*task)(void*), void* context) {
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) {
-        return false;
-    }
-    pthread_attr_setstacksize(&attributes, kTaskStack);
-    Task* own = new Task{task, context};
-    pthread_t thread;
-    bool started = pthread_create(&thread, &attributes, RunTask, own) == 0;
-    pthread_attr_destroy(&attributes);
-    if (!started) {
-        delete own;
-        return false;
-    }
-    tasks.push_back(thread);
-    return true;
+    return tasks.Start(task, context, Spawn);
+}
+
+void CollectTasks() {
+    tasks.Collect(Release);
 }
 
 void JoinTasks() {
-    for (pthread_t thread : tasks) {
-        pthread_join(thread, nullptr);
-    }
-    tasks.clear();
+    tasks.Join(Release);
 }
 
 void LockOutput() {
@@ -170,20 +186,15 @@ void SleepMs(unsigned ms) {
 std::string UtcTimestamp() {
     timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);
-    struct tm utc = {};
-    gmtime_r(&now.tv_sec, &utc);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  now.tv_nsec / 1000000);
-    return text;
+    return FormatUtc(now);
 }
 
 bool Interrupted() {
     if (!interrupted && interruptFd >= 0) {
         signalfd_siginfo info;
+        // Read by whichever thread asks first; the watch must still wake.
         if (read(interruptFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            interrupted = true;
+            RequestEnd();
         }
     }
     return interrupted;
@@ -191,9 +202,5 @@ bool Interrupted() {
 
 void RequestEnd() {
     interrupted = true;
-    if (endFd >= 0) {
-        uint64_t one = 1;
-        // A full counter already wakes the watch; nothing else can fail here.
-        (void)!write(endFd, &one, sizeof one);
-    }
+    Wake(endFd);
 }

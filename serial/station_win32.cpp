@@ -1,7 +1,7 @@
 // brandcli's station on Windows: ports are COM1 to COM255, listed and watched through the
 // SERIALCOMM registry key, sent to through the dialog's own serial layer, each send on a thread
-// of its own (CancelIo on XP cancels only the calling thread's I/O, so a send's write must be
-// started and ended by one thread).
+// of its own (tasks_win32.cpp; CancelIo on XP cancels only the calling thread's I/O, so a send's
+// write must be started and ended by one thread).
 #include "platform/win_types.h"  // lean windows.h: winspool.h would rename ConfigureSerialPort
 
 #include <cstdio>
@@ -9,13 +9,12 @@
 #include "serial/port_number.h"
 #include "serial/serial_port.h"
 #include "serial/station.h"
+#include "serial/tasks_win32.h"
 
 namespace {
 
 const char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 const char kDeviceMapKey[] = "HARDWARE\\DEVICEMAP";
-// 255 threads of the default 1 MB would reserve a quarter of a 32-bit address space.
-const SIZE_T kTaskStack = 64 * 1024;
 
 CRITICAL_SECTION outputLock;
 HANDLE endEvent;   // set by an interrupt or RequestEnd: a watch stops waiting
@@ -23,7 +22,6 @@ HANDLE doneEvent;  // set when the program is about to end: a closing console ma
 HANDLE watchEvent;
 HKEY watchedKey;
 volatile LONG interrupted;
-std::vector<HANDLE> tasks;  // touched by the main thread only
 
 void AskToEnd() {
     InterlockedExchange(&interrupted, 1);
@@ -41,18 +39,6 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     return TRUE;
 }
 
-struct TaskStart {
-    void (*task)(void*);
-    void* context;
-};
-
-DWORD WINAPI RunTask(void* start) {
-    TaskStart what = *static_cast<TaskStart*>(start);
-    delete static_cast<TaskStart*>(start);
-    what.task(what.context);
-    return 0;
-}
-
 PortEntry EntryFor(BYTE number, const char* valueName) {
     char name[8];
     std::snprintf(name, sizeof name, "COM%d", number);
@@ -67,17 +53,25 @@ PortEntry EntryFor(BYTE number, const char* valueName) {
 }
 
 // The registered ports with the dialog's rules; COM0, which a value without digits gives, is
-// left out: no send accepts it.
-void ReadPorts(std::vector<PortEntry>* ports) {
+// left out: no send accepts it. False, with `why` set, when the list could not be read whole.
+bool ReadPorts(std::vector<PortEntry>* ports, const char** why) {
     BYTE table[kPortTableCapacity];
     PortValueName names[kPortTableCapacity];
-    BYTE count = ReadRegisteredPorts(table, names);
+    BYTE count = 0;
+    PortList list = ListRegisteredPorts(table, names, &count);
     ports->clear();
+    if (list != PortList::Read) {
+        *why = list == PortList::Unreadable
+                   ? "the registry key HARDWARE\\DEVICEMAP\\SERIALCOMM could not be read"
+                   : "the registry key HARDWARE\\DEVICEMAP\\SERIALCOMM kept changing";
+        return false;
+    }
     for (BYTE i = 0; i < count; ++i) {
         if (table[i] != 0) {
             ports->push_back(EntryFor(table[i], names[i]));
         }
     }
+    return true;
 }
 
 const StationTexts kTexts = {
@@ -111,14 +105,14 @@ bool NamePort(const char* text, PortEntry* entry) {
     return true;
 }
 
-bool ListPorts(std::vector<PortEntry>* ports, const char**) {
-    ReadPorts(ports);
-    return true;
+bool ListPorts(std::vector<PortEntry>* ports, const char** why) {
+    return ReadPorts(ports, why);
 }
 
 void DescribePort(PortEntry* entry) {
     std::vector<PortEntry> ports;
-    ReadPorts(&ports);
+    const char* why;
+    ReadPorts(&ports, &why);  // a port the list does not show is described by its name alone
     for (const PortEntry& port : ports) {
         if (port.port == entry->port) {
             entry->tags = port.tags;
@@ -138,27 +132,6 @@ SendOutcome SendFrame(const PortEntry& port, const uint8_t* frame, size_t size) 
         outcome.why = "could not open the port (in use or missing)";
     }
     return outcome;
-}
-
-bool StartTask(void (*task)(void*), void* context) {
-    TaskStart* start = new TaskStart{task, context};
-    HANDLE thread = CreateThread(nullptr, kTaskStack, RunTask, start,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!thread) {
-        delete start;
-        return false;
-    }
-    tasks.push_back(thread);
-    return true;
-}
-
-void JoinTasks() {
-    // One at a time: WaitForMultipleObjects takes at most 64 handles.
-    for (HANDLE thread : tasks) {
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-    }
-    tasks.clear();
 }
 
 void LockOutput() {
@@ -238,17 +211,19 @@ bool ArmWatch(const char*, std::vector<PortEntry>* ports, const char** why) {
         }
         parentArmed = true;
     }
-    ReadPorts(ports);
-    return true;
+    return ReadPorts(ports, why);
 }
 
 WatchWake WaitForChange() {
-    HANDLE events[2] = {watchEvent, endEvent};
-    switch (WaitForMultipleObjects(2, events, FALSE, INFINITE)) {
+    // The end first: a wait that finds several set reports the first of them.
+    HANDLE events[3] = {endEvent, watchEvent, TaskEndedEvent()};
+    switch (WaitForMultipleObjects(3, events, FALSE, INFINITE)) {
         case WAIT_OBJECT_0:
-            return WatchWake::Changed;
-        case WAIT_OBJECT_0 + 1:
             return WatchWake::Interrupted;
+        case WAIT_OBJECT_0 + 1:
+            return WatchWake::Changed;
+        case WAIT_OBJECT_0 + 2:
+            return WatchWake::TaskEnded;
         default:
             return WatchWake::Failed;
     }

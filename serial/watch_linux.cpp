@@ -83,6 +83,27 @@ bool WatchFolder(const std::string& folder) {
     return false;
 }
 
+// `place` as an absolute path without a trailing slash, resolved against the working folder at
+// the first call and kept: the walk up to a folder that exists ends at "/". Empty when the
+// working folder cannot be read.
+std::string WatchedFolder(const char* place) {
+    static std::string folder;
+    if (folder.empty()) {
+        folder = place;
+        if (folder[0] != '/') {
+            char here[PATH_MAX];
+            if (!getcwd(here, sizeof here)) {
+                return folder = "";
+            }
+            folder = std::string(here) + "/" + folder;
+        }
+        while (folder.size() > 1 && folder.back() == '/') {
+            folder.pop_back();
+        }
+    }
+    return folder;
+}
+
 // The entries of `folder` that are ports (serial devices and ptys), in natural order.
 void ListTerminals(const SysRoots& roots, const std::string& folder,
                    std::vector<PortEntry>* ports) {
@@ -126,9 +147,10 @@ bool ArmWatch(const char* place, std::vector<PortEntry>* ports, const char** why
         }
     }
     Drain();
-    std::string folder = place ? place : roots.dev;
-    while (folder.size() > 1 && folder.back() == '/') {
-        folder.pop_back();
+    std::string folder = WatchedFolder(place ? place : roots.dev.c_str());
+    if (folder.empty()) {
+        *why = "cannot tell the working folder, which that folder is relative to";
+        return false;
     }
     if (!WatchFolder(folder)) {
         *why = place ? "cannot watch that folder or any folder above it"
@@ -151,9 +173,11 @@ WatchWake WaitForChange() {
         return WatchWake::Interrupted;
     }
     for (;;) {
-        pollfd wanted[3] = {
-            {inotifyFd, POLLIN, 0}, {InterruptFd(), POLLIN, 0}, {EndFd(), POLLIN, 0}};
-        int ready = poll(wanted, 3, -1);
+        pollfd wanted[4] = {{inotifyFd, POLLIN, 0},
+                            {InterruptFd(), POLLIN, 0},
+                            {EndFd(), POLLIN, 0},
+                            {TaskEndFd(), POLLIN, 0}};
+        int ready = poll(wanted, 4, -1);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -168,6 +192,10 @@ WatchWake WaitForChange() {
         }
         if (wanted[0].revents) {
             return WatchWake::Failed;
+        }
+        uint64_t ended = 0;
+        if (wanted[3].revents && read(TaskEndFd(), &ended, sizeof ended) > 0) {
+            return WatchWake::TaskEnded;
         }
     }
 }

@@ -153,6 +153,7 @@ TEST_F(BrandcliCore, WatchSendsToEachNewPortOnceForEveryAppearance) {
     EXPECT_EQ(script.sent, (std::vector<std::string>{"P2", "P2"}));
     EXPECT_EQ(Lines(run.out).size(), 2u);
     EXPECT_EQ(Lines(run.err).back(), "P2: took the code frame");
+    EXPECT_EQ(script.mostHeld, 1u);  // each ended send was let go before the next wait
 
     script.Reset();
     script.listed = {a};
@@ -164,6 +165,23 @@ TEST_F(BrandcliCore, WatchSendsToEachNewPortOnceForEveryAppearance) {
     EXPECT_EQ(script.sent.front(), "P2");
     EXPECT_EQ(script.sent.back(), "P3");
     EXPECT_GT(script.sent.size(), 2u);  // P3 was tried again while it did not open
+}
+
+TEST_F(BrandcliCore, AnInterruptDuringAListingStartsNoSendAndNoTryAgain) {
+    PortEntry a = ScriptedPort("P1"), b = ScriptedPort("P2"), c = ScriptedPort("P3");
+    script.watchSteps = {{a, b, c}};
+    script.outcomes["P1"] = {SendResult::NotOpened, "missing"};
+    script.interruptAtTask = 1;
+    Outcome run = Brandcli({"watch", "brand"});
+    EXPECT_EQ(run.code, 6);
+    EXPECT_EQ(script.sent, std::vector<std::string>{"P1"});  // once: not for 2 s, not P2 or P3
+}
+
+TEST_F(BrandcliCore, PortsThatCannotBeListedGive4) {
+    script.listFails = "cannot read it";
+    Outcome run = Brandcli({"ports"});
+    EXPECT_EQ(run.code, 4);
+    EXPECT_EQ(run.out + run.err, "brandcli: could not list the ports (cannot read it)\n");
 }
 
 TEST(Records, JsonStringsAlwaysParse) {

@@ -2,12 +2,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <list>
 #include <thread>
 
 namespace {
 
-std::vector<std::thread> tasks;
+struct Task {
+    std::thread thread;
+    std::atomic<bool> ended{false};
+};
+std::list<Task> tasks;
 std::mutex output;
+std::atomic<std::thread::id> outputHolder;
+size_t reportedEnded = 0;  // tasks whose end WaitForChange has reported since the last collect
 size_t watchStep = 0;
 std::atomic<bool> ended{false};
 
@@ -22,11 +29,15 @@ void StationScript::Reset() {
     outcomes.clear();
     sendMs = 0;
     listed.clear();
+    listFails = nullptr;
     watchSteps.clear();
     takesIn = false;
     sent.clear();
     running = mostRunning = 0;
+    mostHeld = 0;
+    interruptAtTask = tasksStarted = 0;
     watchStep = 0;
+    reportedEnded = 0;
     ended = false;
 }
 
@@ -59,9 +70,10 @@ bool NamePort(const char* text, PortEntry* entry) {
     return true;
 }
 
-bool ListPorts(std::vector<PortEntry>* ports, const char**) {
+bool ListPorts(std::vector<PortEntry>* ports, const char** why) {
     *ports = StationScript::Current().listed;
-    return true;
+    *why = StationScript::Current().listFails;
+    return !*why;
 }
 
 void DescribePort(PortEntry* entry) {
@@ -90,22 +102,43 @@ SendOutcome SendFrame(const PortEntry& port, const uint8_t*, size_t) {
 }
 
 bool StartTask(void (*task)(void*), void* context) {
-    tasks.emplace_back(task, context);
+    StationScript& s = StationScript::Current();
+    if (++s.tasksStarted == s.interruptAtTask) {
+        RequestEnd();  // as if Ctrl+C came while this send was being started
+    }
+    tasks.emplace_back();
+    Task& own = tasks.back();
+    own.thread = std::thread([&own, task, context] {
+        task(context);
+        own.ended = true;
+    });
     return true;
 }
 
+void CollectTasks() {
+    reportedEnded = 0;
+    tasks.remove_if([](Task& task) {
+        if (task.ended) {
+            task.thread.join();
+        }
+        return task.ended.load();
+    });
+}
+
 void JoinTasks() {
-    for (std::thread& task : tasks) {
-        task.join();
+    for (Task& task : tasks) {
+        task.thread.join();
     }
     tasks.clear();
 }
 
 void LockOutput() {
     output.lock();
+    outputHolder = std::this_thread::get_id();
 }
 
 void UnlockOutput() {
+    outputHolder = std::thread::id();
     output.unlock();
 }
 
@@ -119,7 +152,9 @@ void SleepMs(unsigned ms) {
 }
 
 std::string UtcTimestamp() {
-    return "2026-12-08T09:15:02.123Z";
+    // Taken outside the output lock, a time could be older than the record before it.
+    return outputHolder == std::this_thread::get_id() ? "2026-12-08T09:15:02.123Z"
+                                                      : "taken outside the output lock";
 }
 
 bool Interrupted() {
@@ -136,9 +171,21 @@ bool ArmWatch(const char*, std::vector<PortEntry>* ports, const char**) {
     return true;
 }
 
+// Each step waits for the sends before it to end, and reports them ended before it changes.
 WatchWake WaitForChange() {
-    if (ended || watchStep >= StationScript::Current().watchSteps.size()) {
+    StationScript& s = StationScript::Current();
+    s.mostHeld = std::max(s.mostHeld, tasks.size());
+    for (const Task& task : tasks) {
+        while (!task.ended && !ended) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    if (ended || watchStep >= s.watchSteps.size()) {
         return WatchWake::Interrupted;
+    }
+    if (tasks.size() > reportedEnded) {
+        reportedEnded = tasks.size();
+        return WatchWake::TaskEnded;
     }
     ++watchStep;
     return WatchWake::Changed;

@@ -13,14 +13,18 @@ struct StationScript {
     std::map<std::string, SendOutcome> outcomes;  // by port; Sent when not named
     unsigned sendMs = 0;                          // how long every send takes
     std::vector<PortEntry> listed;                // what ListPorts and the first ArmWatch give
+    const char* listFails = nullptr;              // ListPorts fails, saying this
     // What each later ArmWatch gives, one step per wake-up; after the last, the watch is
     // interrupted.
     std::vector<std::vector<PortEntry>> watchSteps;
     bool takesIn = false;
+    int interruptAtTask = 0;  // the task whose start is interrupted (1 for the first); 0: none
+    int tasksStarted = 0;
 
     std::mutex mutex;  // guards what follows, which the sends change from their threads
     std::vector<std::string> sent;  // every SendFrame's port, in the order they started
     int running = 0, mostRunning = 0;
+    size_t mostHeld = 0;  // the most tasks not yet collected when a watch waited again
 
     static StationScript& Current();
     void Reset();
