@@ -89,18 +89,15 @@ struct FakeWin32 {
     long ctsAfterMs = 0;         // CTS is on from this many ms of Sleep on; -1: never
     DWORD tick = 0xFFFFFF00u;    // GetTickCount's, moved on by Sleep; wraps within a wait
     DWORD slept = 0;
-    LONG keyOpen = ERROR_SUCCESS;    // RegOpenKeyExA's
-    std::vector<std::string> ports;  // RegEnumValueA's data, one value each
-    LONG keyInfo = ERROR_SUCCESS;    // RegQueryInfoKeyA's; it then reports the values' count
-    uint64_t lastWrite = 0x0123456789ABCDEF;  // and this last write time
-    // The threads CreateThread made, as "thread<i>"; none runs until RunThread(i). With
-    // threadsMade false, CreateThread fails.
+    LONG keyOpen = ERROR_SUCCESS;             // RegOpenKeyExA's
+    std::vector<std::string> ports;           // RegEnumValueA's data, one value each
+    uint64_t lastWrite = 0x0123456789ABCDEF;  // RegQueryInfoKeyA's, with the values' count
+    // The threads CreateThread made, as "thread<i>"; none runs until RunThread(i).
     struct Thread {
         LPTHREAD_START_ROUTINE start;
         void* parameter;
     };
     std::vector<Thread> threads;
-    bool threadsMade = true;
     void RunThread(size_t i) { threads[i].start(threads[i].parameter); }
     std::vector<std::string> calls;
 };
@@ -266,9 +263,6 @@ inline LONG RegCloseKey(HKEY key) {
 inline HANDLE CreateThread(SECURITY_ATTRIBUTES* security, SIZE_T stack,
                            LPTHREAD_START_ROUTINE start, void* parameter, DWORD flags, DWORD* id) {
     Log("CreateThread %s %zu %X %s", Name(security).c_str(), stack, flags, Name(id).c_str());
-    if (!fake.threadsMade) {
-        return nullptr;
-    }
     fake.threads.push_back({start, parameter});
     return reinterpret_cast<HANDLE>(kFakeThreadBase + fake.threads.size() - 1);
 }
@@ -278,19 +272,11 @@ inline BOOL SetEvent(HANDLE event) {
     return TRUE;
 }
 
-inline LONG RegQueryInfoKeyA(HKEY key, char* className, DWORD* classSize, DWORD* reserved,
-                             DWORD* subKeys, DWORD* subKeyLength, DWORD* classLength, DWORD* values,
-                             DWORD* valueNameLength, DWORD* valueLength, DWORD* security,
-                             FILETIME* written) {
-    Log("RegQueryInfoKeyA %s %s %s %s %s %s %s %s %s %s %s %s", Name(key).c_str(),
-        Name(className).c_str(), Name(classSize).c_str(), Name(reserved).c_str(),
-        Name(subKeys).c_str(), Name(subKeyLength).c_str(), Name(classLength).c_str(),
-        values ? "values" : "null", Name(valueNameLength).c_str(), Name(valueLength).c_str(),
-        Name(security).c_str(), written ? "written" : "null");
-    if (fake.keyInfo == ERROR_SUCCESS) {
-        *values = static_cast<DWORD>(fake.ports.size());
-        written->dwLowDateTime = static_cast<DWORD>(fake.lastWrite);
-        written->dwHighDateTime = static_cast<DWORD>(fake.lastWrite >> 32);
-    }
-    return fake.keyInfo;
+inline LONG RegQueryInfoKeyA(HKEY key, char*, DWORD*, DWORD*, DWORD*, DWORD*, DWORD*, DWORD* values,
+                             DWORD*, DWORD*, DWORD*, FILETIME* written) {
+    Log("RegQueryInfoKeyA %s", Name(key).c_str());
+    *values = static_cast<DWORD>(fake.ports.size());
+    written->dwLowDateTime = static_cast<DWORD>(fake.lastWrite);
+    written->dwHighDateTime = static_cast<DWORD>(fake.lastWrite >> 32);
+    return ERROR_SUCCESS;
 }

@@ -2,19 +2,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <list>
 #include <thread>
 
 namespace {
 
-struct Task {
-    std::thread thread;
-    std::atomic<bool> ended{false};
-};
-std::list<Task> tasks;
+std::vector<std::thread> tasks;
 std::mutex output;
 std::atomic<std::thread::id> outputHolder;
-size_t reportedEnded = 0;  // tasks whose end WaitForChange has reported since the last collect
 size_t watchStep = 0;
 std::atomic<bool> ended{false};
 
@@ -34,10 +28,8 @@ void StationScript::Reset() {
     takesIn = false;
     sent.clear();
     running = mostRunning = 0;
-    mostHeld = 0;
     interruptAtTask = tasksStarted = 0;
     watchStep = 0;
-    reportedEnded = 0;
     ended = false;
 }
 
@@ -106,28 +98,17 @@ bool StartTask(void (*task)(void*), void* context) {
     if (++s.tasksStarted == s.interruptAtTask) {
         RequestEnd();  // as if Ctrl+C came while this send was being started
     }
-    tasks.emplace_back();
-    Task& own = tasks.back();
-    own.thread = std::thread([&own, task, context] {
-        task(context);
-        own.ended = true;
-    });
+    tasks.emplace_back(task, context);
     return true;
 }
 
-void CollectTasks() {
-    reportedEnded = 0;
-    tasks.remove_if([](Task& task) {
-        if (task.ended) {
-            task.thread.join();
-        }
-        return task.ended.load();
-    });
-}
+// Letting go of ended sends while a watch runs is the Linux soak's to show; here every thread
+// is joined at the end.
+void CollectTasks() {}
 
 void JoinTasks() {
-    for (Task& task : tasks) {
-        task.thread.join();
+    for (std::thread& task : tasks) {
+        task.join();
     }
     tasks.clear();
 }
@@ -171,21 +152,9 @@ bool ArmWatch(const char*, std::vector<PortEntry>* ports, const char**) {
     return true;
 }
 
-// Each step waits for the sends before it to end, and reports them ended before it changes.
 WatchWake WaitForChange() {
-    StationScript& s = StationScript::Current();
-    s.mostHeld = std::max(s.mostHeld, tasks.size());
-    for (const Task& task : tasks) {
-        while (!task.ended && !ended) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    if (ended || watchStep >= s.watchSteps.size()) {
+    if (ended || watchStep >= StationScript::Current().watchSteps.size()) {
         return WatchWake::Interrupted;
-    }
-    if (tasks.size() > reportedEnded) {
-        reportedEnded = tasks.size();
-        return WatchWake::TaskEnded;
     }
     ++watchStep;
     return WatchWake::Changed;

@@ -24,7 +24,6 @@ struct StationScript {
     std::mutex mutex;  // guards what follows, which the sends change from their threads
     std::vector<std::string> sent;  // every SendFrame's port, in the order they started
     int running = 0, mostRunning = 0;
-    size_t mostHeld = 0;  // the most tasks not yet collected when a watch waited again
 
     static StationScript& Current();
     void Reset();
