@@ -31,6 +31,24 @@ bool ParseCount(const char* text, unsigned long* count) {
     return value <= 1000000;
 }
 
+// `--only vid=2341`, `pid=8036` or `serial=SN0001`: the field's name, with `value` set to what
+// follows the '='; null for a plain text.
+const char* FieldFilter(const char* only, const char** value) {
+    for (const char* field : {"vid", "pid", "serial"}) {
+        size_t length = std::strlen(field);
+        if (std::strncmp(only, field, length) == 0 && only[length] == '=') {
+            *value = only + length + 1;
+            return field;
+        }
+    }
+    return nullptr;
+}
+
+bool IsHexId(const char* text) {
+    size_t length = std::strspn(text, "0123456789abcdefABCDEF");
+    return length == 4 && !text[length];
+}
+
 bool ParseFrame(const char* word, CliFrame* frame) {
     if (Is(word, "brand")) {
         *frame = CliFrame::Brand;
@@ -76,8 +94,14 @@ CliRequest ParseCommandLine(int argc, const char* const* argv, bool takesIn) {
             } else if (!value || !*value) {
                 return Usage(seen == &inWord ? cli_problem::kNeedsFolder : cli_problem::kNeedsText,
                              word);
-            } else {
-                (seen == &onlyWord ? request.only : request.in) = value;
+            } else if (seen == &inWord) {
+                request.in = value;
+            } else if (!(request.onlyField = FieldFilter(value, &request.only))) {
+                request.only = value;
+            } else if (!*request.only) {
+                return Usage(cli_problem::kNeedsText, word);
+            } else if (std::strcmp(request.onlyField, "serial") != 0 && !IsHexId(request.only)) {
+                return Usage(cli_problem::kNeedsHex, word);
             }
         } else if (word[0] == '-' && word[1] == '-' && !Is(word, "--help") &&
                    !Is(word, "--version")) {

@@ -3,7 +3,8 @@
 //
 //   brandcli ports [--json]
 //   brandcli brand PORT... [--json]          (and code)
-//   brandcli watch brand|code [--only TEXT] [--count N] [--in DIR] [--json]
+//   brandcli watch brand|code [--only TEXT|vid=HHHH|pid=HHHH|serial=TEXT] [--count N] [--in DIR]
+//                                             [--json]
 //   brandcli --help | --version
 //
 // Options may stand anywhere after the program name; one the command does not take is a usage
@@ -26,7 +27,10 @@ struct CliRequest {
     bool json = false;
     unsigned long count = 0;     // Watch: end after this many devices; 0 for no end
     const char* only = nullptr;  // Watch: only ports whose tags contain this text
-    const char* in = nullptr;    // Watch: the folder to watch instead of the system's list
+    // Watch, with `--only vid=2341`, `pid=8036` or `serial=SN0001`: the field ("vid", "pid",
+    // "serial") whose value must be `only` exactly (vid and pid in any case); null for text.
+    const char* onlyField = nullptr;
+    const char* in = nullptr;  // Watch: the folder to watch instead of the system's list
     // Usage: what is wrong, and the word it concerns (null when there is no command at all).
     const char* problem = nullptr;
     const char* word = nullptr;
@@ -46,6 +50,7 @@ constexpr const char kTwice[] = "option given twice";
 constexpr const char kNeedsNumber[] = "needs a number from 1 to 1000000";
 constexpr const char kNeedsText[] = "needs a text";
 constexpr const char kNeedsFolder[] = "needs a folder";
+constexpr const char kNeedsHex[] = "needs four hex digits after vid= or pid=";
 }  // namespace cli_problem
 
 // argv[0] is the program. `takesIn`: whether this system has `watch --in DIR`.

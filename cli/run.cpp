@@ -29,7 +29,9 @@ void PrintHelp(Reporter& reporter, const char* version) {
         "  watch brand|code\n"
         "                  wait for ports that appear from now on, and send to each as it does;\n"
         "                  Ctrl+C ends it after the sends in flight\n"
-        "    --only TEXT   watch: only ports whose name or driver contains TEXT (any case)\n"
+        "    --only TEXT   watch: only ports whose name or driver contains TEXT (any case);\n"
+        "                  vid=HHHH, pid=HHHH or serial=TEXT: only USB devices whose vendor id,\n"
+        "                  product id (hex, any case) or serial number is exactly that\n"
         "    --count N     watch: end after N devices\n"
         "%s"
         "  --json          one JSON record per port on stdout, as each result is known\n"
@@ -65,6 +67,9 @@ int ListAllPorts(const CliRequest& request, Reporter& reporter) {
         reporter.Line("could not list the ports (%s)", why ? why : "unknown");
         return kExitNotOpened;
     }
+    if (request.json) {
+        IdentifyPorts(&ports);
+    }
     for (const PortEntry& port : ports) {
         if (!reporter.Out(request.json ? PortRecordLine(port) : port.port + "\n")) {
             break;
@@ -93,6 +98,7 @@ int SendToPorts(const CliRequest& request, Reporter& reporter) {
         for (PortEntry& port : ports) {
             DescribePort(&port);
         }
+        IdentifyPorts(&ports);
     }
     CliFrameBytes frame = FrameFor(request.frame);
     std::vector<PortSend> sends;

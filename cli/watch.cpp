@@ -20,23 +20,32 @@ char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool Contains(const std::string& text, const char* part) {
-    std::string a, b;
+std::string Lower(const std::string& text) {
+    std::string lower;
     for (char c : text) {
-        a += Lower(c);
+        lower += Lower(c);
     }
-    for (; *part; ++part) {
-        b += Lower(*part);
-    }
-    return a.find(b) != std::string::npos;
+    return lower;
 }
 
-bool Wanted(const PortEntry& port, const char* only) {
-    if (!only) {
+// A field filter matches its field exactly (vid and pid are hex, in any case); a port whose
+// field is unknown never matches. A plain text matches any tag that contains it, in any case.
+bool Wanted(const PortEntry& port, const CliRequest& request) {
+    if (!request.only) {
         return true;
     }
+    std::string only = request.only;
+    if (request.onlyField) {
+        bool exact = std::string(request.onlyField) == "serial";
+        for (const auto& fact : port.facts) {
+            if (fact.first == request.onlyField) {
+                return exact ? fact.second == only : Lower(fact.second) == Lower(only);
+            }
+        }
+        return false;
+    }
     for (const std::string& tag : port.tags) {
-        if (Contains(tag, only)) {
+        if (Lower(tag).find(Lower(only)) != std::string::npos) {
             return true;
         }
     }
@@ -98,10 +107,15 @@ int RunWatch(const CliRequest& request, Reporter& reporter) {
             watchLost = true;
             break;
         }
+        // Only records and field filters show a port's identity; on Windows it costs a load of
+        // SetupAPI and a walk of its devices.
+        if (request.json || request.onlyField) {
+            IdentifyPorts(&now);
+        }
         std::set<std::string> current;
         for (const PortEntry& port : now) {
             current.insert(port.port);
-            if (previous.count(port.port) || !Wanted(port, request.only) ||
+            if (previous.count(port.port) || !Wanted(port, request) ||
                 (request.count && met >= request.count) || Interrupted()) {
                 continue;
             }

@@ -20,6 +20,8 @@ add_executable(unit_tests
   tests/unit/command_line_test.cpp
   tests/unit/brandcli_test.cpp
   tests/unit/scripted_station.cpp
+  tests/unit/usb_identity_test.cpp
+  serial/usb_identity.cpp
   ${BRAND_CLI_SOURCES}
 )
 target_include_directories(unit_tests PRIVATE ${CMAKE_BINARY_DIR}/generated)
@@ -39,6 +41,18 @@ add_executable(serial_win32_tests
 target_compile_options(serial_win32_tests PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/unit/fake_win32.h)
 target_link_libraries(serial_win32_tests brand_core GTest::gtest_main)
 gtest_discover_tests(serial_win32_tests)
+
+# brandcli's SetupAPI walk against stand-ins of the library it loads at run time (a program of
+# its own for the same reason).
+add_executable(port_devices_win32_tests
+  serial/port_devices_win32.cpp
+  serial/usb_identity.cpp
+  tests/unit/port_devices_win32_test.cpp
+)
+target_compile_options(port_devices_win32_tests PRIVATE
+  -include ${CMAKE_SOURCE_DIR}/tests/unit/fake_setupapi.h)
+target_link_libraries(port_devices_win32_tests brand_core GTest::gtest_main)
+gtest_discover_tests(port_devices_win32_tests)
 
 # The Linux station's send and discovery against recording stand-ins of the system calls and a
 # made-up sysfs tree.

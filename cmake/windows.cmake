@@ -59,7 +59,8 @@ endif()
 
 # brandcli: the same serial layer from a console, for scripts.
 add_executable(brandcli cli/brandcli.cpp ${BRAND_CLI_SOURCES} serial/station_win32.cpp
-  serial/tasks_win32.cpp cli/lean_runtime.cpp cli/brandcli.rc)
+  serial/tasks_win32.cpp serial/port_devices_win32.cpp serial/usb_identity.cpp cli/lean_runtime.cpp
+  cli/brandcli.rc)
 target_link_libraries(brandcli brand_core)
 brand_shipped_program(brandcli)
 set_source_files_properties(cli/brandcli.rc PROPERTIES OBJECT_DEPENDS

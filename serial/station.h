@@ -24,8 +24,9 @@ struct PortEntry {
     // What `watch --only TEXT` looks for, in any case: the SERIALCOMM value name on Windows; the
     // entry's name and its driver's name on Linux.
     std::vector<std::string> tags;
-    // Optional record fields, in the order they are written ("device" on Windows; "driver",
-    // "by_id", "vid", "pid", "serial", "manufacturer", "product" on Linux). Only known ones.
+    // Optional record fields, in the order they are written ("device", then from IdentifyPorts
+    // "vid", "pid", "serial", "product" on Windows; "driver", "by_id", "vid", "pid", "serial",
+    // "manufacturer", "product" on Linux). Only known ones.
     std::vector<std::pair<std::string, std::string>> facts;
 };
 
@@ -54,6 +55,11 @@ bool ListPorts(std::vector<PortEntry>* ports, const char** why);
 
 // Adds to `entry` what the system says of that port (facts and tags), where it knows.
 void DescribePort(PortEntry* entry);
+
+// Adds the USB identity (vid, pid, serial, product) to ports listed or described without it:
+// Windows reads it through SetupAPI, which only records and field filters should pay for.
+// Linux listings and descriptions carry it already, so there it adds nothing.
+void IdentifyPorts(std::vector<PortEntry>* ports);
 
 // One whole send: open without sharing, line settings, purge, one write with at most 1 s of
 // waiting for the device, release. Blocks; safe to call from several threads at once.

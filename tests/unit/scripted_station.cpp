@@ -26,6 +26,8 @@ void StationScript::Reset() {
     listFails = nullptr;
     watchSteps.clear();
     takesIn = false;
+    identities.clear();
+    identified = 0;
     sent.clear();
     running = mostRunning = 0;
     interruptAtTask = tasksStarted = 0;
@@ -73,6 +75,15 @@ void DescribePort(PortEntry* entry) {
         if (port.port == entry->port) {
             *entry = port;
         }
+    }
+}
+
+void IdentifyPorts(std::vector<PortEntry>* ports) {
+    StationScript& s = StationScript::Current();
+    for (PortEntry& port : *ports) {
+        const auto& facts = s.identities[port.port];
+        port.facts.insert(port.facts.end(), facts.begin(), facts.end());
+        ++s.identified;
     }
 }
 

@@ -20,6 +20,9 @@ struct StationScript {
     bool takesIn = false;
     int interruptAtTask = 0;  // the task whose start is interrupted (1 for the first); 0: none
     int tasksStarted = 0;
+    // What IdentifyPorts adds to each port named here, and how many ports it was asked about.
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> identities;
+    size_t identified = 0;
 
     std::mutex mutex;  // guards what follows, which the sends change from their threads
     std::vector<std::string> sent;  // every SendFrame's port, in the order they started
