@@ -125,6 +125,10 @@ NOT_ON_XP = {
     "RegDeleteTreeA", "RegDeleteTreeW", "RegSetKeyValueA", "RegSetKeyValueW",
     "RegCopyTreeA", "RegCopyTreeW", "RegLoadMUIStringA", "RegLoadMUIStringW",
     "EventRegister", "EventUnregister", "EventWrite",
+    # setupapi and cfgmgr32: device properties, Vista or later (brandcli looks them up at run
+    # time, and reads a parent through CM_Get_Parent where they are missing)
+    "SetupDiGetDevicePropertyW", "SetupDiGetDevicePropertyKeys", "SetupDiSetDevicePropertyW",
+    "CM_Get_DevNode_PropertyW", "CM_Get_DevNode_PropertyKeys",
     # user32: Vista or later
     "SetProcessDPIAware", "IsProcessDPIAware", "ChangeWindowMessageFilter",
     "ChangeWindowMessageFilterEx", "AddClipboardFormatListener",
@@ -254,6 +258,9 @@ def test_imports_only_system_dlls(exe):
     dlls = {dll for dll, _ in found}
     assert dlls <= ALLOWED_DLLS, "imports from %s" % sorted(dlls - ALLOWED_DLLS)
     assert NEEDED_DLLS[program] <= dlls
+    if program == "brandcli":
+        # SetupAPI is loaded at run time, only for the records and filters that need it.
+        assert dlls == {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}, sorted(dlls)
 
 
 def test_imports_nothing_xp_lacks(exe):
@@ -267,6 +274,8 @@ def test_imports_nothing_xp_lacks(exe):
 # run.
 _XP_SAMPLES = {("kernel32.dll", "GetTickCount64"): True, ("kernel32.dll", "CancelIoEx"): True,
                ("advapi32.dll", "RegGetValueA"): True, ("msvcrt.dll", "strcpy_s"): True,
+               ("setupapi.dll", "SetupDiGetDevicePropertyW"): True,
+               ("setupapi.dll", "SetupDiGetClassDevsA"): False,
                ("kernel32.dll", "CreateFileA"): False, ("kernel32.dll", "GetTickCount"): False,
                ("msvcrt.dll", "atoi"): False}
 if any(not_on_xp(*sample) != rejected for sample, rejected in _XP_SAMPLES.items()):

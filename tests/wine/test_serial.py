@@ -343,3 +343,50 @@ def test_watch_on_a_pc_that_never_had_a_serial_port_waits_for_the_key(station, t
     assert (code, json.loads(out)["port"], json.loads(out)["device"]) == (0, "COM40", r"\Device\VCP9")
     assert err.splitlines()[1:] == ["COM40: took the brand frame"]
     assert device.wait_for(len(BRAND_FRAME)) == BRAND_FRAME
+
+
+# -- The USB identity of Windows ports, from devices planted where SetupAPI lists them ----------
+
+def test_records_name_the_usb_device_behind_each_port(rig, devices):
+    prefix, _, _ = rig
+    composite = r"USB\VID_2341&PID_8037"
+    cli_rig.plant_usb_devices(prefix, winenv.shared_session().root, [
+        (r"FTDIBUS\VID_0403+PID_6001+A1B2C3D4A\0000", "COM%d" % PORT,
+         r"USB\VID_0403&PID_6001\A1B2C3D4", "FT232R USB UART"),
+        (r"USB\VID_0403&PID_6001\A1B2C3D4", None, None, None),
+        (r"USB\VID_2341&PID_8036\SERIAL777", "COM%d" % HIGH_PORT, None, "Arduino Leonardo"),
+        (r"USB\VID_067B&PID_2303\5&2C4F1E&0&1", "COM%d" % GONE_PORT, None, None),  # no serial
+        (composite + r"&MI_00\6&3A0&0&0000", "COM%d" % UNLISTED_PORT, composite + r"\SN0001",
+         "Micro"),
+        (composite + r"\SN0001", None, None, None)])
+    usb = ("vid", "pid", "serial", "product")
+    listed = {r["port"]: r for r in map(json.loads, success(brandcli(rig, "ports", "--json")))}
+    assert {port: tuple(r.get(f) for f in usb) for port, r in listed.items()} == {
+        "COM1": (None,) * 4, "COM%d" % UNOPENABLE_PORT: (None,) * 4,
+        "COM%d" % PORT: ("0403", "6001", "A1B2C3D4", "FT232R USB UART"),
+        "COM%d" % HIGH_PORT: ("2341", "8036", "SERIAL777", "Arduino Leonardo"),
+        "COM%d" % GONE_PORT: ("067b", "2303", None, None)}
+    assert listed["COM%d" % PORT]["device"] == r"\Device\Serial4"
+    record = json.loads(success(brandcli(rig, "brand", "COM%d" % UNLISTED_PORT, "--json"))[0])
+    assert (record["result"],) + tuple(record[f] for f in usb) == (
+        "sent", "2341", "8037", "SN0001", "Micro")
+    assert devices[UNLISTED_PORT].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
+
+
+def test_watch_only_vid_sends_to_the_one_device_of_that_vendor(rig, three):
+    prefix, cli, _ = rig
+    plugged, wanted_device = three[:2]
+    other, wanted = 30, 31
+    cli_rig.plant_usb_devices(prefix, winenv.shared_session().root, [
+        (r"USB\VID_1A86&PID_7523\5&1&0&2", "COM%d" % other, None, None),
+        (r"USB\VID_2341&PID_8036\SN0002", "COM%d" % wanted, None, None)])
+    watch = cli_rig.Started(prefix.spawn([cli, "watch", "code", "--only", "vid=2341", "--count",
+                                          "1", "--json"]), prefix.processes)
+    time.sleep(1.0)
+    for number, device in ((other, plugged), (wanted, wanted_device)):
+        prefix.link_port(number, device.path)
+        prefix.register_port(number, r"\Device\USBSER%03d" % number)
+    code, out, err = watch.finish()
+    assert (code, json.loads(out)["port"], json.loads(out)["serial"]) == (0, "COM31", "SN0002"), err
+    assert wanted_device.wait_for(len(CODE_FRAME)) == CODE_FRAME
+    assert plugged.wait_for(1, timeout=0.5, settle=0) == b""
