@@ -21,7 +21,8 @@ brandcli's several-port calls and its watch (cli_bench.py):
   window visible with items in its port list, real program against bench_min_dialog.exe, with
   the server already running. With --cli, in the same rotation: ``brandcli brand COM5`` from
   its spawn until the process has ended, against ``bench_bare_send PORT --once``, a one-shot
-  console program making the same bare calls.
+  console program making the same bare calls, and ``brandcli brand COM5 --json``, which reads
+  the port's USB identity among planted devices, against ``brandcli brand COM5``.
 * Set press against a blocked device (line output suspended): how long the press keeps the
   window busy.
 
@@ -31,6 +32,7 @@ CLOCK_MONOTONIC_RAW; the run checks that before it trusts any number.
 
 import argparse
 import datetime
+import json
 import os
 import pathlib
 import platform
@@ -42,6 +44,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(ROOT / "harness"))
 import cli_bench  # noqa: E402
+import planted_devices  # noqa: E402
 import winenv  # noqa: E402
 from rig import (  # noqa: E402
     MAX_REPEATED_ROUNDS,
@@ -78,12 +81,27 @@ STATUS_OPENED = "端口%d打开" % PORT
 # the click through Wine alone costs more than they do. The command line's press may cost at
 # most GOAL_CLI_RATIO times the one-shot bare calls, start and exit included.
 GOAL_SEND_RATIO = 1.05
+# `brandcli brand COM5 --json` reads the port's USB identity through SetupAPI, among this many
+# planted devices of the Ports class; it may cost at most GOAL_CLI_JSON_RATIO times the same call
+# without --json, which reads none.
+IDENTITY_DEVICES = 20
+GOAL_CLI_JSON_RATIO = 1.10
 GOAL_START_RATIO = 1.05
 GOAL_CLI_RATIO = 1.05
 GOAL_BLOCKED_MS = 1100.0
 
 # docs/benchmarks.md: everything from this heading on is kept when the results are rewritten.
 ANALYSIS_MARKER = "## Where the time goes"
+
+
+def identity_devices():
+    """COM5's device and composite ones on other ports, with their parents."""
+    devices = [(r"USB\VID_2341&PID_8036\BENCH05", "COM%d" % PORT, None, "Bench board")]
+    for n in range(1, IDENTITY_DEVICES):
+        usb = r"USB\VID_2341&PID_%04X" % (0x8100 + n)
+        devices += [(usb + r"&MI_00\6&1&0&%04d" % n, "COM%d" % (100 + n), usb + r"\SN%04d" % n,
+                     "Board %d" % n), (usb + r"\SN%04d" % n, None, None, None)]
+    return devices
 
 
 class Bench:
@@ -116,6 +134,8 @@ class Bench:
             bench_dir / "bench_driver.exe",
         )
         self.cli = self.session.install(args.cli) if args.cli else None
+        if self.cli:
+            planted_devices.plant_usb_devices(self.prefix, self.session.root, identity_devices())
         self.repeated = []  # errors of the starts that Wine failed to make
         for pid in self.prefix.processes():
             raise_priority(pid)
@@ -232,7 +252,21 @@ class Bench:
         if self.cli:
             programs["cli"] = lambda: self.run_console([self.cli, "brand", "COM%d" % PORT])
             programs["once"] = lambda: self.run_console([self.bare, PORT, "--once"])
+            json_call = [self.cli, "brand", "COM%d" % PORT, "--json"]
+            programs["cli_json"] = lambda: self.run_console(json_call)
+            self.check_identity(json_call)
         return rotate(programs, reps, warmup, self.repeated)
+
+    def check_identity(self, argv):
+        """The --json call times the identity only if it reads it: its record must name COM5's
+        planted device."""
+        self.device.clear()
+        proc = self.spawn(argv, stdout=subprocess.PIPE)
+        out, _ = proc.communicate(timeout=30)
+        self.frame_arrival()
+        record = json.loads(out or b"{}")
+        if (record.get("vid"), record.get("serial")) != ("2341", "BENCH05"):
+            raise BenchError("brandcli --json did not name COM%d's device: %r" % (PORT, out))
 
     # -- Set press ------------------------------------------------------------------------------
 
@@ -402,6 +436,10 @@ def report(clock_gap, start, send, blocked, reps, start_reps, blocked_reps, repe
     if "cli" in start:
         row("`brandcli brand COM%d`: start → process ended" % PORT, start["cli"],
             "one-shot bare calls", start["once"], goal_ratio=GOAL_CLI_RATIO)
+    if "cli_json" in start:
+        row("`brandcli brand COM%d --json`, the USB identity among %d devices: start → process "
+            "ended" % (PORT, IDENTITY_DEVICES), start["cli_json"], "without --json", start["cli"],
+            goal_ratio=GOAL_CLI_JSON_RATIO)
     row("Set press, blocked device → returns", blocked["brand"], "bare calls", blocked["bare"],
         goal_ms=GOAL_BLOCKED_MS)
 
@@ -435,6 +473,12 @@ def report(clock_gap, start, send, blocked, reps, start_reps, blocked_reps, repe
         "is the median of the ratios within a round, so a slowdown of the whole machine cancels "
         "out of it (it can differ a little from the quotient of the two medians); timed "
         "processes run at nice %d." % (reps, start_reps, blocked_reps, NICE),
+        "- `brandcli brand COM%d --json` reads its port's USB identity through SetupAPI, which "
+        "it loads for that: %d devices of the Ports class are planted in the prefix's registry "
+        "(one on COM%d, the others composite devices on ports nobody sends to, each with its "
+        "parent and a product string), and the record's `vid` and `serial` are checked once "
+        "before the rounds. The call without --json loads nothing of SetupAPI." % (
+            PORT, IDENTITY_DEVICES, PORT),
         "- Press timings start when the driver sends BM_CLICK to the Set button (a message "
         "from another process, whose round trip is the WM_NULL row) and end when the fake "
         "device reads the frame's 16th byte, or when the send returns; start-up timings start "
@@ -528,7 +572,8 @@ def main():
                 "start": lambda: bench.bench_start(args.start_reps),
                 "blocked": lambda: bench.bench_blocked(args.blocked_reps),
             }[args.only]
-            for name, values in run().items():
+            results = run()
+            for name, values in results.items():
                 if isinstance(values, list):
                     low, high = spread(values)
                     print(
@@ -537,6 +582,10 @@ def main():
                     )
                 else:
                     print("%-14s %s" % (name, values))
+            if args.only == "start" and "cli_json" in results:
+                print("brandcli --json against without: ratio %.3f; brandcli against the one-shot "
+                      "bare calls: ratio %.3f" % (paired_ratio(results["cli_json"], results["cli"]),
+                                                  paired_ratio(results["cli"], results["once"])))
         finally:
             bench.close()
         return 0
