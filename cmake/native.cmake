@@ -42,18 +42,6 @@ target_compile_options(serial_win32_tests PRIVATE -include ${CMAKE_SOURCE_DIR}/t
 target_link_libraries(serial_win32_tests brand_core GTest::gtest_main)
 gtest_discover_tests(serial_win32_tests)
 
-# brandcli's SetupAPI walk against stand-ins of the library it loads at run time (a program of
-# its own for the same reason).
-add_executable(port_devices_win32_tests
-  serial/port_devices_win32.cpp
-  serial/usb_identity.cpp
-  tests/unit/port_devices_win32_test.cpp
-)
-target_compile_options(port_devices_win32_tests PRIVATE
-  -include ${CMAKE_SOURCE_DIR}/tests/unit/fake_setupapi.h)
-target_link_libraries(port_devices_win32_tests brand_core GTest::gtest_main)
-gtest_discover_tests(port_devices_win32_tests)
-
 # The Linux station's send and discovery against recording stand-ins of the system calls and a
 # made-up sysfs tree.
 add_executable(station_linux_tests

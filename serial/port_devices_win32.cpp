@@ -2,11 +2,9 @@
 // class through SetupAPI. setupapi.dll (and on XP cfgmgr32.dll) is loaded from the system folder
 // by full path, and only when a port's identity is wanted: imported, it would load with every
 // plain send, and by a bare name a copy planted in the current folder could load instead.
-#include "platform/win_types.h"
-#ifdef _WIN32
-#include <cfgmgr32.h>
+#include "platform/win_types.h"  // before setupapi.h, which needs windows.h
+
 #include <setupapi.h>
-#endif
 
 #include <cstdio>
 #include <cstring>
@@ -99,15 +97,9 @@ std::string ParentId(const SetupApi& api, HDEVINFO set, SP_DEVINFO_DATA* device)
     if (api.getProperty) {
         return StringProperty(api, set, device, kParentKey);
     }
-    // Each result checked: a failed call can leave a handle that names another device (Wine's
-    // stand-in leaves 0, its first device).
-    DWORD parent = 0;
-    char id[kIdCapacity + 1] = {};
-    if (!api.getParent || api.getParent(&parent, device->DevInst, 0) != CR_SUCCESS ||
-        !api.getDeviceId || api.getDeviceId(parent, id, kIdCapacity, 0) != CR_SUCCESS) {
-        return "";
-    }
-    return id;
+    return api.getParent && api.getDeviceId
+               ? ParentThroughDevnodes(api.getParent, api.getDeviceId, device->DevInst)
+               : "";
 }
 
 // Every present device whose port is `wanted` (indexed by port number), described.

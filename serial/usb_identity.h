@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win_types.h"
 #include "serial/station.h"
 
 // What one instance id says. Empty fields are unknown.
@@ -30,6 +31,19 @@ struct PortDevice {
 // its port. A port that more than one device claims gets nothing: which of them is plugged in
 // cannot be told, and a record must never name the wrong device.
 void AddUsbFacts(const std::vector<PortDevice>& devices, PortEntry* entry);
+
+// XP has no device properties: a composite device's parent is found through its devnode, with
+// CM_Get_Parent and CM_Get_Device_IDA (or stand-ins). Each result is checked: a failed
+// CM_Get_Parent can leave a handle that names another device (Wine's stub leaves 0, its first).
+template <typename GetParent, typename GetDeviceId>
+std::string ParentThroughDevnodes(GetParent getParent, GetDeviceId getDeviceId, DWORD devnode) {
+    DWORD parent = 0;
+    char id[201] = {};  // MAX_DEVICE_ID_LEN, and room for the end
+    if (getParent(&parent, devnode, 0) != 0 || getDeviceId(parent, id, sizeof id - 1, 0) != 0) {
+        return "";
+    }
+    return id;
+}
 
 // UTF-16 (as the registry and device properties hold text) to UTF-8; `count` units at most,
 // ending at the first NUL. A lone surrogate becomes U+FFFD.

@@ -361,7 +361,13 @@ def test_records_name_the_usb_device_behind_each_port(rig, devices):
          "Micro"),
         (composite + r"\SN0001", None, None, None)])
     usb = ("vid", "pid", "serial", "product")
-    listed = {r["port"]: r for r in map(json.loads, success(brandcli(rig, "ports", "--json")))}
+    # Loaded by its full path, never from the program's folder (also the working directory).
+    planted = pathlib.Path(str(rig[1])).parent / "setupapi.dll"
+    planted.write_bytes(b"MZ not a library")
+    try:
+        listed = {r["port"]: r for r in map(json.loads, success(brandcli(rig, "ports", "--json")))}
+    finally:
+        planted.unlink()
     assert {port: tuple(r.get(f) for f in usb) for port, r in listed.items()} == {
         "COM1": (None,) * 4, "COM%d" % UNOPENABLE_PORT: (None,) * 4,
         "COM%d" % PORT: ("0403", "6001", "A1B2C3D4", "FT232R USB UART"),
