@@ -82,15 +82,17 @@ int PortNumber(const SetupApi& api, HDEVINFO set, SP_DEVINFO_DATA* device) {
 
 std::string StringProperty(const SetupApi& api, HDEVINFO set, SP_DEVINFO_DATA* device,
                            const DevicePropertyKey& key) {
-    uint16_t text[256];
+    wchar_t text[256] = {};  // the last one stays 0: a string that fills it still ends
+    char utf8[3 * 256];
     DWORD type = 0, size = 0;
     if (!api.getProperty ||
-        !api.getProperty(set, device, &key, &type, reinterpret_cast<BYTE*>(text), sizeof text,
-                         &size, 0) ||
+        !api.getProperty(set, device, &key, &type, reinterpret_cast<BYTE*>(text),
+                         sizeof text - sizeof *text, &size, 0) ||
         type != kStringType) {
         return "";
     }
-    return Utf8FromUtf16(text, size / 2);
+    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return length > 1 ? std::string(utf8, length - 1) : "";
 }
 
 std::string ParentId(const SetupApi& api, HDEVINFO set, SP_DEVINFO_DATA* device) {

@@ -110,32 +110,3 @@ void AddUsbFacts(const std::vector<PortDevice>& devices, PortEntry* entry) {
     AddFact(entry, "serial", id.serial);
     AddFact(entry, "product", claimant->product);
 }
-
-std::string Utf8FromUtf16(const uint16_t* text, size_t count) {
-    std::string utf8;
-    for (size_t i = 0; i < count && text[i]; ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            utf8 += static_cast<char>(c);
-        } else if (c < 0x800) {
-            utf8 += static_cast<char>(0xC0 | c >> 6);
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            utf8 += static_cast<char>(0xE0 | c >> 12);
-            utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            utf8 += static_cast<char>(0xF0 | c >> 18);
-            utf8 += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return utf8;
-}

@@ -3,7 +3,6 @@
 // device's own product string. Plain text work, so the native tests can drive it.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,7 +43,3 @@ std::string ParentThroughDevnodes(GetParent getParent, GetDeviceId getDeviceId, 
     }
     return id;
 }
-
-// UTF-16 (as the registry and device properties hold text) to UTF-8; `count` units at most,
-// ending at the first NUL. A lone surrogate becomes U+FFFD.
-std::string Utf8FromUtf16(const uint16_t* text, size_t count);

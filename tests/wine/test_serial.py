@@ -358,7 +358,7 @@ def test_records_name_the_usb_device_behind_each_port(rig, devices):
         (r"USB\VID_2341&PID_8036\SERIAL777", "COM%d" % HIGH_PORT, None, "Arduino Leonardo"),
         (r"USB\VID_067B&PID_2303\5&2C4F1E&0&1", "COM%d" % GONE_PORT, None, None),  # no serial
         (composite + r"&MI_00\6&3A0&0&0000", "COM%d" % UNLISTED_PORT, composite + r"\SN0001",
-         "Micro"),
+         "Micro \u00fc\u4e2d"),
         (composite + r"\SN0001", None, None, None)])
     usb = ("vid", "pid", "serial", "product")
     # Loaded by its full path, never from the program's folder (also the working directory).
@@ -376,7 +376,7 @@ def test_records_name_the_usb_device_behind_each_port(rig, devices):
     assert listed["COM%d" % PORT]["device"] == r"\Device\Serial4"
     record = json.loads(success(brandcli(rig, "brand", "COM%d" % UNLISTED_PORT, "--json"))[0])
     assert (record["result"],) + tuple(record[f] for f in usb) == (
-        "sent", "2341", "8037", "SN0001", "Micro")
+        "sent", "2341", "8037", "SN0001", "Micro \u00fc\u4e2d")
     assert devices[UNLISTED_PORT].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
 
 
