@@ -23,6 +23,7 @@ PACKAGES=(
     python3 python3-pytest python3-pefile python3-serial
     clang clang-format libclang-rt-14-dev
     qemu-user-static wine32:i386
+    qemu-system-x86 busybox-static cpio
 )
 TEST_USER=brandtest
 
@@ -44,6 +45,28 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 else
     echo "setup: packages present"
+fi
+
+# The virtual machine that runs brandcli on the kernel's own serial drivers boots Debian's
+# kernel from its package's files: unpacked into a folder of its own rather than installed, which
+# would run initramfs and udev hooks on this machine for nothing.
+VM_CACHE=/var/cache/brand-vm
+kernel_pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n 1)
+kernel_version=${kernel_pkg#linux-image-}
+if [ -z "$kernel_pkg" ]; then
+    echo "setup: no kernel package named by linux-image-amd64: the virtual machine tests will fail" >&2
+elif [ -f "$VM_CACHE/$kernel_version/boot/vmlinuz-$kernel_version" ]; then
+    echo "setup: kernel $kernel_version present in $VM_CACHE"
+else
+    echo "setup: unpacking $kernel_pkg into $VM_CACHE/$kernel_version"
+    unpack=$(mktemp -d)
+    chmod 755 "$unpack"  # apt fetches as its own user
+    (cd "$unpack" && apt-get download -qq "$kernel_pkg" >/dev/null)
+    rm -rf "$VM_CACHE/$kernel_version.new"
+    mkdir -p "$VM_CACHE"
+    dpkg-deb -x "$unpack"/"$kernel_pkg"_*.deb "$VM_CACHE/$kernel_version.new"
+    rm -rf "$unpack" "$VM_CACHE/$kernel_version"
+    mv "$VM_CACHE/$kernel_version.new" "$VM_CACHE/$kernel_version"
 fi
 
 # qemu-user-static registers no i386 handler on amd64, and neither the mount nor the
