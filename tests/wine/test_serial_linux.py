@@ -1,7 +1,8 @@
 """The native Linux brandcli against ptys with the fake device on the far end, run as the
 unprivileged test user: the x86_64 build for everything, the arm64 and armhf builds (under
 qemu-user) for the frame and the stopped device. The checks the Windows build shares are those
-of test_serial.py, with ports as paths.
+of test_serial.py, with ports as paths. Last, the x86_64 build on the kernel's own drivers (8250,
+ftdi_sio, cdc_acm) in one boot of a virtual machine (harness/vm.py), whose cases run in order.
 """
 
 import contextlib
@@ -25,6 +26,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "harness"))
 
 import linuxenv  # noqa: E402
 import source_tree  # noqa: E402
+import vm  # noqa: E402
 import winenv  # noqa: E402
 from fake_device import FakeDevice  # noqa: E402
 from test_serial import BRAND_FRAME, CODE_FRAME, ROOT, failure, stty  # noqa: E402
@@ -236,3 +238,63 @@ def test_release_tarball_holds_the_tested_program_and_its_sums(arch):
     assert files["SHA256SUMS"].decode().splitlines() == [
         "%s  %s" % (hashlib.sha256(files[name]).hexdigest(), name)
         for name in ("LICENSE", "README.txt", "brandcli")]
+
+
+NOT_WRITTEN = "the frame was not written whole"
+
+
+@pytest.fixture(scope="module")
+def guest():
+    with vm.Guest(linuxenv.build_dir("x86_64") / "brandcli") as g:
+        g.plug_ftdi()
+        g.plug_acm()  # its own end never opened yet: a device that does not read
+        g.wait_node("/dev/ttyUSB0")
+        g.wait_node("/dev/ttyACM0")
+        yield g
+
+
+def not_written(result, port):
+    """A failed one-port send of the brand frame, --json: its line and its record."""
+    assert result.returncode == 5, (result.returncode, result.stderr)
+    assert result.stderr.startswith(port + ": " + NOT_WRITTEN), result.stderr
+    [record] = result.records()
+    assert (record["port"], record["result"], record["exit"]) == (port, "not-written", 5)
+    assert 0.9 <= result.elapsed <= 1.5, result.elapsed
+
+
+def test_vm_ports_name_the_usb_devices_and_leave_out_8250s_without_hardware(guest):
+    records = {r["port"]: r for r in guest.cli(["ports", "--json"]).records()}
+    assert guest.cli(["ports"]).stdout.splitlines() == list(records)
+    ftdi, acm = records["/dev/ttyUSB0"], records["/dev/ttyACM0"]
+    assert (ftdi["driver"], ftdi["vid"], ftdi["pid"], ftdi["serial"]) == (
+        "ftdi_sio", "0403", "6001", vm.FTDI_SERIAL)
+    assert (acm["driver"], acm["vid"], acm["pid"], acm["serial"]) == (
+        "cdc_acm", "0525", "a4a7", vm.ACM_SERIAL)
+    assert {"/dev/ttyS1", guest.cts_low} <= set(records)
+    assert not {"/dev/ttyS2", "/dev/ttyS3"} & set(records)  # placeholders
+
+
+def test_vm_device_that_does_not_take_the_frame_gives_5_within_the_deadline_and_gets_none(guest):
+    # cdc_acm: the frame stays in a USB transfer no flush takes back; 8250: CTS held low.
+    for port, user in ((guest.cts_low, "line"), ("/dev/ttyACM0", "line"),
+                       ("/dev/ttyACM0", "root")):
+        not_written(guest.cli(["brand", port, "--json"], user=user), port)
+    guest.acm_reads(True)  # the device reads from now on: nothing of the frames may come
+    assert guest.ends["acm"].wait_for(1, timeout=0.5) == b""
+    assert guest.ends["cts"].received() == b""
+
+
+def test_vm_both_frames_exact_on_each_driver_with_the_line_read_back(guest):
+    for port, end in (("/dev/ttyS1", "uart"), ("/dev/ttyUSB0", "ftdi"), ("/dev/ttyACM0", "acm")):
+        for command, frame in (("brand", BRAND_FRAME), ("code", CODE_FRAME)):
+            guest.ends[end].clear()
+            result = guest.cli([command, port])
+            assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
+            assert guest.ends[end].wait_for(len(frame)) == frame, port
+        line = guest.sh("stty -a -F " + port)
+        assert "speed 38400 baud" in line and "cs8" in line, line
+        assert {"-parenb", "-cstopb", "crtscts"} <= set(line.split()), line
+    # cdc_acm counts whole transfer buffers as queued: the wait must follow the queue down.
+    records = [guest.cli(["brand", "/dev/ttyACM0", "--json"]).records()[0] for _ in range(5)]
+    assert [r["result"] for r in records] == ["sent"] * 5
+    assert max(r["ms"] for r in records) <= 150, [r["ms"] for r in records]
