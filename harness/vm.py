@@ -250,6 +250,7 @@ class Guest:
         self._qmp = None
         self._marker = 0
         self._ctl_closed = False
+        self._events = []
         self._ctl = None
         try:
             self._start(vmlinuz, make_initramfs(self.folder, brandcli, modules))
@@ -393,6 +394,7 @@ class Guest:
                 raise HarnessVmError("QMP %s: %s" % (command, reply["error"]))
             if "return" in reply:
                 return reply["return"]
+            self._events.append(reply)
 
     def plug_ftdi(self, name="ftdi", serial=FTDI_SERIAL):
         """QEMU's FTDI on the xhci bus, its far end ends[name]."""
@@ -404,27 +406,27 @@ class Guest:
 
     def unplug_ftdi(self, name="ftdi"):
         self.qmp("device_del", id=name)
-        self.wait_gone(name)
+        self._wait_event("DEVICE_DELETED", name)
         self.qmp("chardev-remove", id=name)
 
-    def wait_gone(self, device_id, timeout=10):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            if not any(d.get("qdev_id") == device_id or d.get("id") == device_id
-                       for d in self._usb_devices()):
-                return
-            time.sleep(0.05)
-        raise HarnessVmError("%s was not removed" % device_id)
+    def _wait_event(self, event, device, timeout=10):
+        self._qmp.settimeout(timeout)
+        try:
+            while not any(e["event"] == event and e.get("data", {}).get("device") == device
+                          for e in self._events):
+                self._events.append(json.loads(self._qmp_file.readline()))
+        except socket.timeout:
+            raise HarnessVmError("no %s for %s within %d s" % (event, device, timeout))
+        finally:
+            self._qmp.settimeout(None)
+        self._events.clear()
 
-    def _usb_devices(self):
-        found = []
-        for path in self.qmp("qom-list", path="/machine/peripheral"):
-            found.append({"id": path["name"]})
-        return found
-
-    def plug_acm(self):
+    def plug_acm(self, reading=False):
+        """The CDC-ACM gadget; `reading`: its own end open before the host side sees it."""
         self.sh("insmod /lib/rig/g_serial.ko iSerialNumber=%s iManufacturer=Rig "
                 "iProduct=Gadget" % ACM_SERIAL)
+        if reading:
+            self.acm_reads(True)
 
     def unplug_acm(self):
         self.sh("rmmod g_serial")

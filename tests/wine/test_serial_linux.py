@@ -298,3 +298,45 @@ def test_vm_both_frames_exact_on_each_driver_with_the_line_read_back(guest):
     records = [guest.cli(["brand", "/dev/ttyACM0", "--json"]).records()[0] for _ in range(5)]
     assert [r["result"] for r in records] == ["sent"] * 5
     assert max(r["ms"] for r in records) <= 150, [r["ms"] for r in records]
+
+
+def test_vm_device_unplugged_mid_send_gives_5_and_one_gone_before_gives_4(guest):
+    guest.acm_reads(False)
+    guest.unplug_acm()
+    guest.plug_acm()  # its own end not open: the send waits on it
+    guest.wait_node("/dev/ttyACM0")
+    guest.sh("/brandcli brand /dev/ttyACM0 >/tmp/u.o 2>/tmp/u.e & u=$!; sleep 0.3; rmmod g_serial")
+    assert guest.sh("wait $u; echo $?; cat /tmp/u.o /tmp/u.e", timeout=5).splitlines() == [
+        "5", "/dev/ttyACM0: " + NOT_WRITTEN + " (the device did not take it within 1 s, or the "
+        "write failed)"]
+    guest.unplug_ftdi()
+    assert failure(guest.cli(["brand", "/dev/ttyUSB0"]), 4).startswith(
+        "/dev/ttyUSB0: could not open the port")
+
+
+def test_vm_watch_on_dev_sends_once_to_each_device_plugged_in(guest):
+    for end in guest.ends.values():
+        end.clear()
+    for only, count in ((None, 3), ("ftdi_sio", 1)):
+        guest.sh("/brandcli watch brand --json --count %d %s >/tmp/w.o 2>/tmp/w.e & w=$!; "
+                 "while [ ! -s /tmp/w.e ]; do sleep 0.05; done" % (
+                     count, "--only " + only if only else ""))
+        guest.plug_acm(reading=True)
+        if not only:
+            assert guest.ends["acm"].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
+        guest.plug_ftdi()
+        assert guest.ends["ftdi"].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
+        guest.ends["ftdi"].clear()
+        if not only:  # a device unplugged and plugged again is a new device
+            guest.unplug_ftdi()
+            guest.plug_ftdi()
+            assert guest.ends["ftdi"].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
+        code, out = guest.sh("wait $w; echo $?; cat /tmp/w.o", timeout=5).split("\n", 1)
+        assert code == "0", guest.sh("cat /tmp/w.e")
+        assert [json.loads(r)["port"] for r in out.splitlines()] == (
+            ["/dev/ttyUSB0"] if only else ["/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB0"])
+        guest.unplug_ftdi()
+        guest.acm_reads(False)
+        guest.unplug_acm()
+    # Present at every start, never sent to; and the CDC-ACM device left out by --only.
+    assert guest.ends["uart"].received() == b"" and guest.ends["acm"].received() == BRAND_FRAME
