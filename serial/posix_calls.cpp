@@ -1,6 +1,7 @@
 #include "serial/posix_calls.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/sysmacros.h>
@@ -10,6 +11,26 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+namespace {
+
+// The signal that ends a close's wait; SIGRTMIN is free in a program that uses no timers of the
+// C library's own.
+int CloseSignal() {
+    return SIGRTMIN;
+}
+
+// It only has to interrupt: a handler without SA_RESTART, so the close's wait ends.
+void Interrupt(int) {}
+
+bool InstallInterrupt() {
+    struct sigaction action = {};
+    action.sa_handler = Interrupt;
+    sigemptyset(&action.sa_mask);
+    return sigaction(CloseSignal(), &action, nullptr) == 0;
+}
+
+}  // namespace
 
 namespace posix {
 
@@ -65,6 +86,24 @@ int ControllingTerminal(dev_t* device) {
     }
     *device = makedev((number >> 8) & 0xfff, (number & 0xff) | ((number >> 12) & 0xfff00));
     return 0;
+}
+
+int CloseWithin(int fd, unsigned ms) {
+    static const bool installed = InstallInterrupt();
+    struct sigevent event = {};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = CloseSignal();
+    event._sigev_un._tid = gettid();
+    timer_t timer;
+    if (!installed || timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) {
+        return ::close(fd);  // a close without a bound is still a close
+    }
+    struct itimerspec after = {};
+    after.it_value = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+    timer_settime(timer, 0, &after, nullptr);
+    int closed = ::close(fd);
+    timer_delete(timer);
+    return closed;
 }
 
 uint64_t NowMs() {

@@ -31,6 +31,10 @@ int Close(int fd);
 // The calling process's controlling terminal, as /proc/self/stat names it; -1 when it has none
 // or it cannot be read.
 int ControllingTerminal(dev_t* device);
+// Closes; the last close of a port with output pending waits for it to drain, up to the
+// driver's closing_wait (30 s by default). A signal to this thread cuts that wait short, and the
+// driver then drops what is pending, so a timer signals this thread after `ms`.
+int CloseWithin(int fd, unsigned ms);
 // The monotonic clock the send's deadline runs on, and a wait on it.
 uint64_t NowMs();
 void SleepMs(unsigned ms);

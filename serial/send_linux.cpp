@@ -27,6 +27,19 @@ constexpr tcflag_t kOutputBits = OPOST;
 constexpr tcflag_t kLocalBits = ICANON | ECHO | ISIG | IEXTEN;
 // One bit at 38400 baud, ten bits a byte: how long the kernel's queue takes to move a byte.
 constexpr unsigned kBytesPerSecond = 38400 / 10;
+// The longest sleep between two looks at the output queue. Some drivers count whole transfer
+// buffers there (cdc_acm reads thousands of bytes for a frame in flight, then 0), so a sleep
+// sized from the count alone would often run to the deadline.
+constexpr uint64_t kQueueLookMs = 5;
+// A queue that took this long to empty may have been emptied by the device going away: cdc_acm
+// gives back a transfer cut off by an unplug as done, and hangs the port up only a little later.
+constexpr uint64_t kSlowDrainMs = 50;
+// How long such a port must stay up before its empty queue counts as sent.
+constexpr uint64_t kStillThereMs = 50;
+// How long the close of a port may wait for output still pending after the deadline. A close
+// otherwise waits up to the driver's closing_wait (30 s) for output no flush could take back
+// (cdc_acm has none to call).
+constexpr unsigned kCloseGraceMs = 100;
 
 SendOutcome NotOpened(const char* why) {
     return {SendResult::NotOpened, why};
@@ -98,9 +111,20 @@ bool Configure(int fd) {
     return posix::GetAttr(fd, &taken) == 0 && LineIsSet(taken) && posix::Flush(fd, TCIOFLUSH) == 0;
 }
 
+// True when the port is still up after a while (a port that was hung up fails every ioctl),
+// waiting no later than `deadline`.
+bool StillThere(int fd, uint64_t deadline) {
+    uint64_t now = posix::NowMs();
+    if (now < deadline) {
+        posix::SleepMs(static_cast<unsigned>(std::min(kStillThereMs, deadline - now)));
+    }
+    int pending = 0;
+    return posix::Ioctl(fd, TIOCOUTQ, &pending) == 0;
+}
+
 // True when the frame was accepted whole and the output queue emptied before `deadline`.
 // tcdrain has no timeout (a device holding CTS low would keep it forever), so the queue is read
-// with TIOCOUTQ and slept on for about as long as its bytes take to go out.
+// with TIOCOUTQ and slept on for about as long as its bytes take to go out, in short steps.
 bool WriteWithin(int fd, const uint8_t* frame, size_t size, uint64_t deadline) {
     size_t written = 0;
     while (written < size) {
@@ -128,34 +152,42 @@ bool WriteWithin(int fd, const uint8_t* frame, size_t size, uint64_t deadline) {
             return false;
         }
     }
+    uint64_t writtenAt = posix::NowMs();
     for (;;) {
         int pending = 0;
         if (posix::Ioctl(fd, TIOCOUTQ, &pending) != 0) {
             return false;
         }
         if (pending <= 0) {
-            return true;
+            return posix::NowMs() - writtenAt < kSlowDrainMs || StillThere(fd, deadline);
         }
         uint64_t now = posix::NowMs();
         if (now >= deadline) {
             return false;
         }
         uint64_t needs = static_cast<uint64_t>(pending) * 1000 / kBytesPerSecond + 1;
-        posix::SleepMs(static_cast<unsigned>(std::min(needs, deadline - now)));
+        posix::SleepMs(static_cast<unsigned>(std::min({needs, kQueueLookMs, deadline - now})));
     }
 }
 
-// Unlocks, lets others open, closes. `discard`: flushes the output first, so that nothing of a
-// send that ran out of time reaches the device later, and because the last close of a port with
-// output pending waits for it, up to 30 s. Not after a whole send: its queue is empty already,
-// and on a pty the flush would take back bytes the far end has not read yet.
-void Release(int fd, bool discard) {
+// Unlocks, lets others open, closes within `closeMs`. `discard`: flushes the output first, so
+// that nothing of a send that ran out of time reaches the device later. Not after a whole send:
+// its queue is empty already, and on a pty the flush would take back bytes the far end has not
+// read yet. Where the flush takes nothing back, the close cut short drops what is pending.
+void Release(int fd, bool discard, unsigned closeMs) {
     if (discard) {
         posix::Flush(fd, TCOFLUSH);
     }
     posix::Flock(fd, LOCK_UN);
     posix::Ioctl(fd, TIOCNXCL, nullptr);
-    posix::Close(fd);
+    posix::CloseWithin(fd, closeMs);
+}
+
+// The close's share of the deadline: what is left of it, and at least the grace.
+unsigned CloseMs(uint64_t deadline) {
+    uint64_t now = posix::NowMs();
+    return static_cast<unsigned>(now < deadline ? std::max<uint64_t>(deadline - now, kCloseGraceMs)
+                                                : kCloseGraceMs);
 }
 
 }  // namespace
@@ -217,7 +249,7 @@ SendOutcome SendToPath(const SysRoots& roots, const char* path, const uint8_t* f
         return NotOpened(kWhyNotOpened);
     }
     if (!Configure(fd)) {
-        Release(fd, true);
+        Release(fd, true, kCloseGraceMs);
         return {SendResult::NotConfigured, nullptr};
     }
     // A USB adapter would take the frame into its chip while the device holds CTS low, and
@@ -225,10 +257,10 @@ SendOutcome SendToPath(const SysRoots& roots, const char* path, const uint8_t* f
     uint64_t deadline = posix::NowMs() + kWriteDeadlineMs;
     PortModemLines lines(fd);
     if (!WaitForClearToSend(lines, deadline)) {
-        Release(fd, false);
+        Release(fd, false, kCloseGraceMs);
         return {SendResult::NotWritten, kWhyCtsHeld};
     }
     bool whole = WriteWithin(fd, frame, size, deadline);
-    Release(fd, !whole);
+    Release(fd, !whole, CloseMs(deadline));
     return {whole ? SendResult::Sent : SendResult::NotWritten, nullptr};
 }

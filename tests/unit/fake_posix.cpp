@@ -66,6 +66,9 @@ int Ioctl(int fd, unsigned long request, int* value) {
     }
     if (request == TIOCOUTQ) {
         std::vector<int>& queue = fakePosix.outQueue;
+        if (fakePosix.looksBeforeHangUp >= 0 && fakePosix.looksBeforeHangUp-- == 0) {
+            return Fail(EIO);
+        }
         *value = queue.empty() ? 0 : queue.front();
         if (queue.size() > 1) {
             queue.erase(queue.begin());
@@ -123,6 +126,10 @@ int ControllingTerminal(dev_t* device) {
     Log("ctty");
     *device = fakePosix.controlling;
     return fakePosix.controlling ? 0 : -1;
+}
+int CloseWithin(int fd, unsigned ms) {
+    Log("close %d within %u", fd, ms);
+    return 0;
 }
 uint64_t NowMs() {
     return fakePosix.now;

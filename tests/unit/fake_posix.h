@@ -18,14 +18,15 @@ struct FakePosix {
     int openErrno = 0;
     int exclusive = 0;  // TIOCGEXCL's answer: another program's hold
     int flockErrno = 0;
-    bool takesSettings = true;  // false: tcsetattr returns 0 and the port keeps its old line
-    struct termios line = {};   // what tcgetattr reports
-    std::vector<long> writes;   // each write's answer in turn: bytes taken, or -1 for EAGAIN
-    bool pollReady = false;     // false: poll waits its whole timeout and times out
-    unsigned pollReadyMs = 0;   // how long a poll that ends ready waits first
-    std::vector<int> outQueue;  // TIOCOUTQ's answers in turn; the last one repeats
-    uint64_t ctsFrom = 0;       // CTS is on from this time of the clock on
-    uint64_t now = 5000;        // the monotonic clock, in ms
+    bool takesSettings = true;   // false: tcsetattr returns 0 and the port keeps its old line
+    struct termios line = {};    // what tcgetattr reports
+    std::vector<long> writes;    // each write's answer in turn: bytes taken, or -1 for EAGAIN
+    bool pollReady = false;      // false: poll waits its whole timeout and times out
+    unsigned pollReadyMs = 0;    // how long a poll that ends ready waits first
+    std::vector<int> outQueue;   // TIOCOUTQ's answers in turn; the last one repeats
+    int looksBeforeHangUp = -1;  // TIOCOUTQ answers this often, then fails with EIO (hung up)
+    uint64_t ctsFrom = 0;        // CTS is on from this time of the clock on
+    uint64_t now = 5000;         // the monotonic clock, in ms
     std::vector<std::string> calls;
 };
 extern FakePosix fakePosix;

@@ -42,12 +42,13 @@ protected:
     bool Logged(const std::string& call) {
         return std::count(fakePosix.calls.begin(), fakePosix.calls.end(), call) > 0;
     }
-    // Discard, unlock, let others open, close: the end of every send that opened the port.
+    // Discard, unlock, let others open, close within the grace: the end of every failed send
+    // that opened the port.
     void ExpectReleasedLast() {
         const Log& calls = fakePosix.calls;
         ASSERT_GE(calls.size(), 4u);
         EXPECT_EQ(Log(calls.end() - 4, calls.end()),
-                  (Log{"tcflush 7 O", "flock 7 UN", "ioctl 7 TIOCNXCL", "close 7"}));
+                  (Log{"tcflush 7 O", "flock 7 UN", "ioctl 7 TIOCNXCL", "close 7 within 100"}));
     }
     const std::string kOpen = "open /dev/pts/4 " + Hex(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     const std::string kWrite = "write 7 42 00 52 ff";
@@ -74,7 +75,7 @@ TEST_F(SendLinux, SentFrameTakesEveryStepInOrderAndLeavesTheLineRaw38400_8N1_Rts
                                     "ioctl 7 TIOCMGET", kWrite,
                                     "ioctl 7 TIOCOUTQ", "sleep 2",
                                     "ioctl 7 TIOCOUTQ", "flock 7 UN",
-                                    "ioctl 7 TIOCNXCL", "close 7"}));
+                                    "ioctl 7 TIOCNXCL", "close 7 within 998"}));
     const termios& line = fakePosix.line;
     EXPECT_EQ(cfgetospeed(&line), B38400);
     EXPECT_EQ(cfgetispeed(&line), B38400);
@@ -83,6 +84,26 @@ TEST_F(SendLinux, SentFrameTakesEveryStepInOrderAndLeavesTheLineRaw38400_8N1_Rts
     EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL), 0u);
     EXPECT_EQ(line.c_oflag & OPOST, 0u);
     EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+}
+
+TEST_F(SendLinux, QueueCountedInTransferBuffersIsLookedAtInShortSteps) {
+    fakePosix.writes = {4};
+    fakePosix.outQueue = {4096, 4096, 0};  // cdc_acm: a frame in flight, then gone
+    uint64_t start = fakePosix.now;
+    EXPECT_EQ(Send().result, SendResult::Sent);
+    EXPECT_EQ(fakePosix.now - start, 10u);
+}
+
+TEST_F(SendLinux, QueueThatEmptiesLateCountsOnlyIfThePortIsStillUpAfterwards) {
+    fakePosix.writes = {4};
+    fakePosix.outQueue = {4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 0};
+    EXPECT_EQ(Send().result, SendResult::Sent);  // a device that read late
+    EXPECT_EQ(fakePosix.calls.end()[-5], "sleep 50");
+
+    fakePosix.outQueue = {4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 0};
+    fakePosix.looksBeforeHangUp = 11;  // unplugged: the transfer given back, then the hang-up
+    EXPECT_EQ(Send().result, SendResult::NotWritten);
+    ExpectReleasedLast();
 }
 
 TEST_F(SendLinux, QueueThatNeverDrainsEndsAtTheDeadlineAndIsDiscardedBeforeTheClose) {
@@ -128,7 +149,7 @@ TEST_F(SendLinux, DeviceHoldingCtsLowGetsNothingAndOneThatRaisesItHasTheRestOfTh
     EXPECT_EQ(held.why, kWhyCtsHeld);
     EXPECT_EQ(fakePosix.now - start, kWriteDeadlineMs);
     EXPECT_FALSE(Logged(kWrite));
-    EXPECT_EQ(fakePosix.calls.back(), "close 7");
+    EXPECT_EQ(fakePosix.calls.back(), "close 7 within 100");
 
     fakePosix.ctsFrom = fakePosix.now + 300;  // then the line stays stopped
     EXPECT_EQ(Send().result, SendResult::NotWritten);
@@ -189,7 +210,7 @@ TEST_F(SendLinux, PortHeldByAnotherProgramIsInUseAndClosedAgain) {
     fakePosix.openErrno = 0;
     fakePosix.flockErrno = EWOULDBLOCK;  // root passes TIOCEXCL, not the lock
     EXPECT_EQ(Send().why, kWhyInUse);
-    EXPECT_EQ(fakePosix.calls.back(), "close 7");
+    EXPECT_EQ(fakePosix.calls.back(), "close 7");  // nothing was written: no wait to bound
     EXPECT_FALSE(Logged("ioctl 7 TIOCEXCL"));
 
     fakePosix.calls.clear();
