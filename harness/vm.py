@@ -111,8 +111,9 @@ def _module(modules, name):
     raise HarnessVmError("module %s missing under %s" % (name, modules))
 
 
-def make_initramfs(folder, brandcli, modules):
-    """A newc archive: busybox, the modules, brandcli, /init; returns its path."""
+def make_initramfs(folder, brandcli, modules, extra=()):
+    """A newc archive: busybox, the modules, brandcli and the `extra` programs at /, /init;
+    returns its path."""
     tree = folder / "tree"
     for sub in ("bin", "lib/rig", "etc"):
         (tree / sub).mkdir(parents=True)
@@ -121,13 +122,15 @@ def make_initramfs(folder, brandcli, modules):
         (tree / "lib" / "rig" / ("%02d-%s.ko" % (i, name.rsplit("/", 1)[1]))).write_bytes(
             _module(modules, name))
     (tree / "lib" / "rig" / "g_serial.ko").write_bytes(_module(modules, GADGET))
-    shutil.copy2(str(brandcli), tree / "brandcli")
+    for program in (brandcli,) + tuple(extra):
+        shutil.copy2(str(program), tree)
+        (tree / pathlib.Path(program).name).chmod(0o755)
     (tree / "init").write_text(INIT)
     (tree / "etc" / "rig.sh").write_text(FUNCTIONS)
     (tree / "etc" / "passwd").write_text("root:x:0:0::/:/bin/sh\nline:x:%d:%d::/tmp:/bin/sh\n"
                                          % (USER_ID, USER_ID))
     (tree / "etc" / "group").write_text("root:x:0:\nline:x:%d:\n" % USER_ID)
-    for path in (tree / "init", tree / "brandcli", tree / "bin" / "busybox"):
+    for path in (tree / "init", tree / "bin" / "busybox"):
         path.chmod(0o755)
     archive = folder / "initramfs.cpio"
     names = subprocess.run(["find", "."], cwd=tree, capture_output=True, check=True).stdout
@@ -235,9 +238,10 @@ class CliResult:
 
 
 class Guest:
-    """One boot; every port of the module docstring, brandcli at /brandcli."""
+    """One boot; every port of the module docstring, brandcli at /brandcli, each of `extra` (host
+    paths of static programs) at / under its own name."""
 
-    def __init__(self, brandcli):
+    def __init__(self, brandcli, extra=()):
         winenv.check_serial_devices_closed()
         for tool in (QEMU, BUSYBOX, "/usr/bin/cpio"):
             if not os.path.exists(tool):
@@ -253,16 +257,15 @@ class Guest:
         self._events = []
         self._ctl = None
         try:
-            self._start(vmlinuz, make_initramfs(self.folder, brandcli, modules))
+            self._start(vmlinuz, make_initramfs(self.folder, brandcli, modules, extra))
         except BaseException:
             self.close()
             raise
 
     def _start(self, vmlinuz, initramfs):
-        self.ends = {name: FarEnd() for name in ("uart", "ftdi", "acm", "ftdi2")}
+        self.ends = {name: FarEnd() for name in ("uart", "ftdi", "acm")}
         for name in ("uart", "ftdi", "acm"):
             self._listeners.append(Listener(self.folder / name, self.ends[name]))
-        self._listeners.append(Listener(self.folder / "ftdi2", self.ends["ftdi2"]))
         # The not-ready device: a pty whose far end the host holds.
         master, slave = pty.openpty()
         tty.setraw(master)

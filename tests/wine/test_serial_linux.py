@@ -323,16 +323,17 @@ def test_vm_watch_on_dev_sends_once_to_each_device_plugged_in(guest):
                      count, "--only " + only if only else ""))
         guest.plug_acm(reading=True)
         if not only:
-            assert guest.ends["acm"].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
+            assert guest.ends["acm"].wait_for(len(BRAND_FRAME)) == BRAND_FRAME, "cdc_acm"
         guest.plug_ftdi()
         assert guest.ends["ftdi"].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
         guest.ends["ftdi"].clear()
-        if not only:  # a device unplugged and plugged again is a new device
+        if not only:  # a device unplugged and plugged again (once its send ended) is new
+            guest.sh("while [ $(wc -l </tmp/w.o) -lt 2 ]; do sleep 0.05; done", timeout=5)
             guest.unplug_ftdi()
             guest.plug_ftdi()
             assert guest.ends["ftdi"].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
         code, out = guest.sh("wait $w; echo $?; cat /tmp/w.o", timeout=5).split("\n", 1)
-        assert code == "0", guest.sh("cat /tmp/w.e")
+        assert code == "0", out + guest.sh("cat /tmp/w.e")
         assert [json.loads(r)["port"] for r in out.splitlines()] == (
             ["/dev/ttyUSB0"] if only else ["/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB0"])
         guest.unplug_ftdi()
