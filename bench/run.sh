@@ -2,7 +2,8 @@
 # The benchmark command: the real program under Wine against bare baselines, side by side in one
 # run. Builds the x86_64 program, brandcli and the benchmark programs, then runs bench/bench.py,
 # which prints a table of medians and ratios and rewrites docs/benchmarks.md, and then
-# bench/linux_bench.py for the Linux brandcli, which rewrites its own section. Run as root:
+# bench/linux_bench.py for the Linux brandcli and bench/vm_bench.py for it on the kernel's own
+# drivers in a virtual machine, which rewrite their own sections. Run as root:
 #
 #   bash bench/run.sh                             # about 9 minutes
 #   bash bench/run.sh --only cli                  # brandcli's several ports and watch alone,
@@ -61,3 +62,10 @@ gcc -std=c11 -Wall -Wextra -Os -static -s -o "$BENCH_BUILD/bench_bare_send_linux
     "$ROOT/bench/bare_send_linux.c"
 /usr/bin/python3 "$ROOT/bench/linux_bench.py" build/linux-x86_64/brandcli \
     "$BENCH_BUILD/bench_bare_send_linux" --reps "${LINUX_REPS:-400}" --out "$ROOT/docs/benchmarks.md"
+
+# The Linux brandcli on the kernel's own drivers, in the virtual machine (bench/vm_bench.py).
+echo "== linux drivers (virtual machine)"
+gcc -std=c11 -Wall -Wextra -Os -static -s -o "$BENCH_BUILD/bench_vm_timer" "$ROOT/bench/vm_timer.c"
+/usr/bin/python3 "$ROOT/bench/vm_bench.py" build/linux-x86_64/brandcli \
+    "$BENCH_BUILD/bench_bare_send_linux" "$BENCH_BUILD/bench_vm_timer" \
+    --rounds "${VM_ROUNDS:-5}" --out "$ROOT/docs/benchmarks.md"
