@@ -27,9 +27,10 @@ constexpr tcflag_t kOutputBits = OPOST;
 constexpr tcflag_t kLocalBits = ICANON | ECHO | ISIG | IEXTEN;
 // One bit at 38400 baud, ten bits a byte: how long the kernel's queue takes to move a byte.
 constexpr unsigned kBytesPerSecond = 38400 / 10;
-// The longest sleep between two looks at the output queue. Some drivers count whole transfer
-// buffers there (cdc_acm reads thousands of bytes for a frame in flight, then 0), so a sleep
-// sized from the count alone would often run to the deadline.
+// The longest sleep between two looks at the output queue: 1 ms at first, one more for every
+// 10 ms of waiting, up to this. Some drivers count whole transfer buffers there (cdc_acm reads
+// thousands of bytes for a frame in flight, then 0), so a sleep sized from the count alone would
+// often run to the deadline.
 constexpr uint64_t kQueueLookMs = 5;
 // A queue that took this long to empty may have been emptied by the device going away: cdc_acm
 // gives back a transfer cut off by an unplug as done, and hangs the port up only a little later.
@@ -166,7 +167,8 @@ bool WriteWithin(int fd, const uint8_t* frame, size_t size, uint64_t deadline) {
             return false;
         }
         uint64_t needs = static_cast<uint64_t>(pending) * 1000 / kBytesPerSecond + 1;
-        posix::SleepMs(static_cast<unsigned>(std::min({needs, kQueueLookMs, deadline - now})));
+        uint64_t step = std::min(kQueueLookMs, 1 + (now - writtenAt) / 10);
+        posix::SleepMs(static_cast<unsigned>(std::min({needs, step, deadline - now})));
     }
 }
 

@@ -73,9 +73,9 @@ TEST_F(SendLinux, SentFrameTakesEveryStepInOrderAndLeavesTheLineRaw38400_8N1_Rts
                                     "tcgetattr 7",      "tcsetattr 7",
                                     "tcgetattr 7",      "tcflush 7 IO",
                                     "ioctl 7 TIOCMGET", kWrite,
-                                    "ioctl 7 TIOCOUTQ", "sleep 2",
+                                    "ioctl 7 TIOCOUTQ", "sleep 1",
                                     "ioctl 7 TIOCOUTQ", "flock 7 UN",
-                                    "ioctl 7 TIOCNXCL", "close 7 within 998"}));
+                                    "ioctl 7 TIOCNXCL", "close 7 within 999"}));
     const termios& line = fakePosix.line;
     EXPECT_EQ(cfgetospeed(&line), B38400);
     EXPECT_EQ(cfgetispeed(&line), B38400);
@@ -88,20 +88,22 @@ TEST_F(SendLinux, SentFrameTakesEveryStepInOrderAndLeavesTheLineRaw38400_8N1_Rts
 
 TEST_F(SendLinux, QueueCountedInTransferBuffersIsLookedAtInShortSteps) {
     fakePosix.writes = {4};
-    fakePosix.outQueue = {4096, 4096, 0};  // cdc_acm: a frame in flight, then gone
+    fakePosix.outQueue = {4096, 4096, 4096, 0};  // cdc_acm: a frame in flight, then gone
     uint64_t start = fakePosix.now;
     EXPECT_EQ(Send().result, SendResult::Sent);
-    EXPECT_EQ(fakePosix.now - start, 10u);
+    EXPECT_EQ(fakePosix.now - start, 3u);
 }
 
 TEST_F(SendLinux, QueueThatEmptiesLateCountsOnlyIfThePortIsStillUpAfterwards) {
     fakePosix.writes = {4};
-    fakePosix.outQueue = {4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 0};
+    std::vector<int> late(30, 4096);  // about 60 ms in flight
+    late.push_back(0);
+    fakePosix.outQueue = late;
     EXPECT_EQ(Send().result, SendResult::Sent);  // a device that read late
     EXPECT_EQ(fakePosix.calls.end()[-5], "sleep 50");
 
-    fakePosix.outQueue = {4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096, 0};
-    fakePosix.looksBeforeHangUp = 11;  // unplugged: the transfer given back, then the hang-up
+    fakePosix.outQueue = late;
+    fakePosix.looksBeforeHangUp = 31;  // unplugged: the transfer given back, then the hang-up
     EXPECT_EQ(Send().result, SendResult::NotWritten);
     ExpectReleasedLast();
 }
