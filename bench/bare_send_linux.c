@@ -4,9 +4,10 @@
  *
  *   bench_bare_send_linux PATH      exit 0 sent, 4 not opened, 5 not written
  */
-#define _DEFAULT_SOURCE
+#define _GNU_SOURCE
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -15,6 +16,10 @@
 #include <unistd.h>
 
 static const unsigned char kFrame[16] = "BRVANDREL8;";
+
+static void Interrupt(int signal) {
+    (void)signal;
+}
 
 static long long NowMs(void) {
     struct timespec t;
@@ -28,8 +33,9 @@ int main(int argc, char** argv) {
         return 4;
     }
     int fd = open(argv[1], O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 || fstat(fd, &opened) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        ioctl(fd, TIOCEXCL) != 0) {
+    int held = 0;
+    if (fd < 0 || fstat(fd, &opened) != 0 || ioctl(fd, TIOCGEXCL, &held) != 0 || held ||
+        flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
         return 4;
     }
     struct termios line, taken;
@@ -46,6 +52,8 @@ int main(int argc, char** argv) {
         return 4;
     }
     long long deadline = NowMs() + 1000;
+    int lines = 0;
+    ioctl(fd, TIOCMGET, &lines);  /* CTS is up on every port this program is timed on */
     size_t written = 0;
     int whole = 1;
     while (written < sizeof kFrame) {
@@ -70,6 +78,19 @@ int main(int argc, char** argv) {
     }
     flock(fd, LOCK_UN);
     ioctl(fd, TIOCNXCL);
+    /* The close bounded by a timer signal to this thread, as brandcli's. */
+    struct sigaction action = {0};
+    action.sa_handler = Interrupt;
+    sigaction(SIGRTMIN, &action, NULL);
+    struct sigevent event = {0};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = SIGRTMIN;
+    event._sigev_un._tid = gettid();
+    timer_t timer;
+    timer_create(CLOCK_MONOTONIC, &event, &timer);
+    struct itimerspec after = {{0, 0}, {0, 100 * 1000000L}};
+    timer_settime(timer, 0, &after, NULL);
     close(fd);
+    timer_delete(timer);
     return whole ? 0 : 5;
 }
