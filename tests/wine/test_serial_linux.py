@@ -317,7 +317,7 @@ def test_vm_device_unplugged_mid_send_gives_5_and_one_gone_before_gives_4(guest)
 def test_vm_watch_on_dev_sends_once_to_each_device_plugged_in(guest):
     for end in guest.ends.values():
         end.clear()
-    for only, count in ((None, 3), ("ftdi_sio", 1)):
+    for only, count in ((None, 4), ("ftdi_sio", 1)):
         guest.sh("/brandcli watch brand --json --count %d %s >/tmp/w.o 2>/tmp/w.e & w=$!; "
                  "while [ ! -s /tmp/w.e ]; do sleep 0.05; done" % (
                      count, "--only " + only if only else ""))
@@ -335,12 +335,18 @@ def test_vm_watch_on_dev_sends_once_to_each_device_plugged_in(guest):
             guest.unplug_ftdi()
             guest.plug_ftdi()
             assert guest.ends["ftdi"].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
+            guest.sh("while [ $(wc -l </tmp/w.o) -lt 3 ]; do sleep 0.05; done", timeout=5)
+            guest.acm_reads(False)
+            guest.unplug_acm()
+            guest.plug_acm(reading=True)
+            assert guest.ends["acm"].wait_for(2 * len(BRAND_FRAME)) == 2 * BRAND_FRAME
         code, out = guest.sh("wait $w; echo $?; cat /tmp/w.o", timeout=5).split("\n", 1)
         assert code == "0", out + guest.sh("cat /tmp/w.e")
         assert [json.loads(r)["port"] for r in out.splitlines()] == (
-            ["/dev/ttyUSB0"] if only else ["/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB0"])
+            ["/dev/ttyUSB0"] if only else ["/dev/ttyACM0"] + ["/dev/ttyUSB0"] * 2 + ["/dev/ttyACM0"])
         guest.unplug_ftdi()
         guest.acm_reads(False)
         guest.unplug_acm()
     # Present at every start, never sent to; and the CDC-ACM device left out by --only.
-    assert guest.ends["uart"].received() == b"" and guest.ends["acm"].received() == BRAND_FRAME
+    assert guest.ends["uart"].received() == b""
+    assert guest.ends["acm"].received() == 2 * BRAND_FRAME
