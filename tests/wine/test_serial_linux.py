@@ -342,8 +342,9 @@ def test_vm_watch_on_dev_sends_once_to_each_device_plugged_in(guest):
             assert guest.ends["acm"].wait_for(2 * len(BRAND_FRAME)) == 2 * BRAND_FRAME
         code, out = guest.sh("wait $w; echo $?; cat /tmp/w.o", timeout=5).split("\n", 1)
         assert code == "0", out + guest.sh("cat /tmp/w.e")
+        acm, ftdi = "/dev/ttyACM0", "/dev/ttyUSB0"
         assert [json.loads(r)["port"] for r in out.splitlines()] == (
-            ["/dev/ttyUSB0"] if only else ["/dev/ttyACM0"] + ["/dev/ttyUSB0"] * 2 + ["/dev/ttyACM0"])
+            [ftdi] if only else [acm, ftdi, ftdi, acm])
         guest.unplug_ftdi()
         guest.acm_reads(False)
         guest.unplug_acm()
