@@ -51,7 +51,15 @@ fi
 # kernel from its package's files: unpacked into a folder of its own rather than installed, which
 # would run initramfs and udev hooks on this machine for nothing.
 VM_CACHE=/var/cache/brand-vm
-kernel_pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n 1)
+kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+        sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n 1
+}
+kernel_pkg=$(kernel_package)
+if [ -z "$kernel_pkg" ]; then
+    apt-get update -qq >/dev/null  # lists cleaned away, as in some containers
+    kernel_pkg=$(kernel_package)
+fi
 kernel_version=${kernel_pkg#linux-image-}
 if [ -z "$kernel_pkg" ]; then
     echo "setup: no kernel package named by linux-image-amd64: the virtual machine tests will fail" >&2
@@ -67,6 +75,8 @@ else
     dpkg-deb -x "$unpack"/"$kernel_pkg"_*.deb "$VM_CACHE/$kernel_version.new"
     rm -rf "$unpack" "$VM_CACHE/$kernel_version"
     mv "$VM_CACHE/$kernel_version.new" "$VM_CACHE/$kernel_version"
+    # The tests boot the newest; an older kernel's 400 MB would only lie there.
+    find "$VM_CACHE" -mindepth 1 -maxdepth 1 ! -name "$kernel_version" -exec rm -rf {} +
 fi
 
 # qemu-user-static registers no i386 handler on amd64, and neither the mount nor the
