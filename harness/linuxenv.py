@@ -17,10 +17,12 @@ import struct
 import subprocess
 import time
 
+import emulator
 import winenv
 
 ARCHES = ("x86_64", "arm64", "armhf")
-QEMU = {"x86_64": [], "arm64": ["/usr/bin/qemu-aarch64-static"], "armhf": ["/usr/bin/qemu-arm-static"]}
+# The qemu-user target that runs each build; x86_64 runs natively.
+QEMU_TARGET = {"x86_64": None, "arm64": "aarch64", "armhf": "arm"}
 
 
 def build_dir(arch):
@@ -38,16 +40,18 @@ class LinuxCli:
         source = pathlib.Path(program or build_dir(arch) / "brandcli")
         if not source.exists():
             raise winenv.HarnessError("%s is not built (tools/test.sh builds it)" % source)
-        for tool in QEMU[arch]:
-            if not os.path.exists(tool):
-                raise winenv.HarnessError("%s is missing (package qemu-user-static)" % tool)
+        target = QEMU_TARGET[arch]
+        self.emulator = [emulator.binary(target)] if target else []
+        if self.emulator == [None]:
+            raise winenv.HarnessError("qemu-%s is missing (package %s, tools/setup.sh)" % (
+                target, emulator.PACKAGE))
         self.folder = winenv.user_dir("brand-linux-")
         self.path = self.folder / "brandcli"
         shutil.copy2(str(source), str(self.path))
         winenv.chown_to_user(self.path)
 
     def command(self, args):
-        return winenv.as_user(QEMU[self.arch] + [str(self.path)] + [str(a) for a in args])
+        return winenv.as_user(self.emulator + [str(self.path)] + [str(a) for a in args])
 
     def spawn(self, args, **popen_args):
         popen_args.setdefault("stdout", subprocess.PIPE)

@@ -14,7 +14,7 @@ inside the cache and one running as the test user that reads or writes only the 
 keeps links as links, and what the user's side meets it meets with the user's rights.
 
 An entry's name carries a key over everything that makes it: the Wine, qemu and font packages,
-the test user and the environment a prefix boots with, and all of the harness code that makes a
+the registered emulator's file (its sha256: qemu 7.2's prefixes are never reused), the test user and the environment a prefix boots with, and all of the harness code that makes a
 prefix and copies it. Anything else that changes means a new key and a new entry; the old entry
 of that kind goes when the new one is published.
 
@@ -46,7 +46,7 @@ import warnings
 DEFAULT_ROOT = "/var/cache/brand-tests"
 MARKER = ".brand-prefix-complete"
 TEMPORARY = ".tmp"  # the suffix of an entry being copied in
-PACKAGES = ("wine64", "libwine", "wine32:i386", "libwine:i386", "qemu-user-static",
+PACKAGES = ("wine64", "libwine", "wine32:i386", "libwine:i386", "qemu-user",
             "fonts-wqy-zenhei", "fonts-wine")
 
 

@@ -34,9 +34,10 @@ child is seen late), and their ANSI code page follows ``lang``: ``C.UTF-8`` give
 ``zh_CN.UTF-8`` gives 936.
 
 32-bit programs (the shipped build) run only in a WoW64 prefix from
-:meth:`WineSession.new_wow64_prefix`, where qemu-user emulates the 32-bit Wine loader: minutes
-to make the prefix (kept for later runs too) and about a minute per program start. :func:`wow64_missing` says what the
-machine lacks for that.
+:meth:`WineSession.new_wow64_prefix`, where the registered qemu-i386 (harness/emulator.py)
+emulates the 32-bit Wine loader: a copy of the run's WoW64 template (made once, about a minute,
+and kept for later runs too), and a few tenths of a second more per program start than a 64-bit
+one. :func:`wow64_missing` says what the machine lacks for that, a qemu older than 10 included.
 """
 
 import atexit
@@ -49,14 +50,13 @@ import subprocess
 import tempfile
 import time
 
+import emulator
 from prefix_cache import PrefixCache
 
 USER = "brandtest"
 WINE = "/usr/lib/wine/wine64"
-WINE32 = "/usr/lib/wine/wine"  # the 32-bit loader (wine32:i386), run by qemu-i386-static
+WINE32 = emulator.I386_PROGRAM  # the 32-bit loader (wine32:i386), run by the registered qemu-i386
 WINESERVER = "/usr/lib/wine/wineserver"
-QEMU_I386 = "/usr/bin/qemu-i386-static"
-BINFMT_I386 = "/proc/sys/fs/binfmt_misc/qemu-i386"
 
 # qemu-user reserves the 32-bit guest's address space up front. WoW64 Wine needs the full 3 GB
 # (less, and it cannot map its shared user data), from the prefix's creation on. With a 2 GB
@@ -255,18 +255,16 @@ def wow64_missing():
     """What this machine lacks to run 32-bit Windows programs, or None when nothing is."""
     if not os.path.exists(WINE32):
         return "the 32-bit Wine loader %s is missing (package wine32:i386)" % WINE32
-    if not os.path.exists(QEMU_I386):
-        return "%s is missing (package qemu-user-static)" % QEMU_I386
     try:
-        with open(BINFMT_I386) as f:
+        with open(emulator.BINFMT_I386) as f:
             handler = f.read()
     except OSError:
         return ("no binfmt_misc handler runs i386 programs (%s): the kernel runs no 32-bit code "
-                "and binfmt_misc is not mounted or qemu-i386 not registered" % BINFMT_I386)
+                "and binfmt_misc is not mounted or qemu-i386 not registered" % emulator.BINFMT_I386)
     if not handler.startswith("enabled") or "flags: F" not in handler:
         return "the qemu-i386 binfmt_misc handler is disabled or lacks the F flag: %s" % (
             " ".join(handler.split()))
-    return None
+    return emulator.too_old()
 
 
 def user_dir(prefix="brand-wine-", user=USER):
@@ -706,7 +704,7 @@ class WineSession:
         user_ids(user)
         check_serial_devices_closed(user)
         self.root = user_dir("brand-wine-", user)
-        self._template = None
+        self._templates = {}
         self._prefixes = []
         self._count = 0
         # All of this file: what makes a prefix is spread over it (the boot, its environment,
@@ -720,8 +718,11 @@ class WineSession:
         uid, _, _ = user_ids(self.user)
         prefix = WinePrefix(path, self.user, wow64)
         boots_with = sorted(item for item in prefix.env().items() if item[0] != "WINEPREFIX")
+        # Wine's 32-bit side runs on the registered emulator in every prefix, also when it only
+        # fails there (see RESERVED_VA_NO_WOW64).
         name = self._cache.name("wow64" if wow64 else "x86_64",
-                                ["uid=%d" % uid] + ["%s=%s" % item for item in boots_with])
+                                ["uid=%d" % uid, emulator.registered_identity()] +
+                                ["%s=%s" % item for item in boots_with])
         if self._cache.fetch(name, path):
             return prefix
         prefix = self._boot(path, wow64)
@@ -743,38 +744,37 @@ class WineSession:
         prefix.stop_server()
         return prefix
 
-    def template(self):
-        """The template prefix, made on first use."""
-        if self._template is None:
-            self._template = self._made(self.root / "template", wow64=False)
-        return self._template
+    def template(self, wow64=False):
+        """The template prefix (`wow64`: the one that runs 32-bit programs too), made on first
+        use."""
+        if wow64 not in self._templates:
+            self._templates[wow64] = self._made(
+                self.root / ("template-wow64" if wow64 else "template"), wow64)
+        return self._templates[wow64]
 
-    def new_prefix(self, name=None, display=None):
+    def new_prefix(self, name=None, display=None, wow64=False):
         """A fresh copy of the template, with its server running. Give the `display` its
         windows will use here (see WinePrefix.display): the server's first programs start Wine's
-        desktop process, which keeps the display it was started with."""
-        template = self.template()
+        desktop process, which keeps the display it was started with. With `wow64`, a copy of
+        the prefix that runs 32-bit programs too (1.3 GB, about 5 s to copy); HarnessError when
+        the machine cannot run them, saying what is missing."""
+        if wow64:
+            missing = wow64_missing()
+            if missing:
+                raise HarnessError("cannot run 32-bit programs here: " + missing)
+        template = self.template(wow64)
         self._count += 1
         path = self.root / (name or "prefix-%d" % self._count)
         subprocess.run(["cp", "-a", str(template.path), str(path)], check=True)
-        prefix = WinePrefix(path, self.user)
+        prefix = WinePrefix(path, self.user, wow64)
         prefix.display = display
         prefix.start_server()
         self._prefixes.append(prefix)
         return prefix
 
-    def new_wow64_prefix(self, name, display=None):
-        """A prefix that runs 32-bit programs too (1.3 GB; made, not from the cache, it takes
-        minutes), with its server running. HarnessError when the machine cannot run 32-bit
-        programs, saying what is missing."""
-        missing = wow64_missing()
-        if missing:
-            raise HarnessError("cannot run 32-bit programs here: " + missing)
-        prefix = self._made(self.root / name, wow64=True)
-        prefix.display = display
-        prefix.start_server()
-        self._prefixes.append(prefix)
-        return prefix
+    def new_wow64_prefix(self, name=None, display=None):
+        """:meth:`new_prefix` of the prefix that runs 32-bit programs too."""
+        return self.new_prefix(name, display, wow64=True)
 
     def install(self, *files):
         """Copies programs into a folder the test user owns (a clone of the repository may be
@@ -795,8 +795,8 @@ class WineSession:
         for prefix in self._prefixes:
             prefix.close()
         self._prefixes = []
-        if self._template is not None:
-            self._template.stop_server()
+        for template in self._templates.values():
+            template.stop_server()
         shutil.rmtree(self.root, ignore_errors=True)
 
 

@@ -1,6 +1,7 @@
 """What every Wine test relies on, checked once before the first test: the test user can open
-none of the machine's serial ports, and the harness refuses to map one. These are preconditions,
-not tests; when one does not hold, the run stops with its reason."""
+none of the machine's serial ports, the harness refuses to map one, and no qemu older than 10 runs
+the 32-bit programs (under 7.2 their threads crash at random). These are preconditions, not tests;
+when one does not hold, the run stops with its reason, in one line."""
 
 import pathlib
 import sys
@@ -9,6 +10,7 @@ import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "harness"))
 
+import emulator  # noqa: E402
 import winenv  # noqa: E402
 
 WINE_TEST_FOLDERS = {"wine", "e2e", "faults"}
@@ -20,6 +22,9 @@ def pytest_collection_finish(session):
             winenv.check_safety()
         except winenv.HarnessError as error:
             pytest.exit("precondition failed: %s" % error, returncode=3)
+        too_old = emulator.too_old()
+        if too_old:
+            pytest.exit("precondition failed: %s" % too_old, returncode=3)
 
 
 def pytest_terminal_summary(terminalreporter):

@@ -12,7 +12,8 @@ fi
 # libclang-rt-14-dev carries libFuzzer's runtime (libclang_rt.fuzzer-x86_64.a), which is what
 # `clang++ -fsanitize=fuzzer` links; the separate libfuzzer-14-dev is not needed for that.
 # The kernel runs no 32-bit code, so the shipped 32-bit program runs under Wine's WoW64 with
-# qemu-user-static emulating the 32-bit Wine loader (wine32:i386, the same Wine as wine64).
+# qemu-user emulating the 32-bit Wine loader (wine32:i386, the same Wine as wine64); qemu-user
+# comes from backports, below.
 # The Linux brandcli is static, so the C libraries (libc6-dev and the cross ones) end up inside
 # it: they are part of the toolchain as much as the compilers are.
 PACKAGES=(
@@ -22,7 +23,7 @@ PACKAGES=(
     wine64 xvfb socat imagemagick xdotool x11-utils x11-xserver-utils fonts-wqy-zenhei fonts-wine locales
     python3 python3-pytest python3-pefile python3-serial
     clang clang-format libclang-rt-14-dev
-    qemu-user-static wine32:i386
+    wine32:i386
     qemu-system-x86 busybox-static cpio
 )
 TEST_USER=brandtest
@@ -79,22 +80,77 @@ else
     find "$VM_CACHE" -mindepth 1 -maxdepth 1 ! -name "$kernel_version" -exec rm -rf {} +
 fi
 
-# qemu-user-static registers no i386 handler on amd64, and neither the mount nor the
-# registration survives a reboot. F (fix-binary) opens the emulator now, so it also serves the
-# test user's processes. A machine that refuses either still runs every 64-bit test; the 32-bit
-# tests then fail, saying what is missing.
+# Debian 12's qemu 7.2 kills any 32-bit Wine process in which two threads work at once, and takes
+# about 50 s to start one; 10.0 from bookworm-backports has neither fault. Only qemu-user comes
+# from there (its static emulators; qemu-user-static is a transitional package in that packaging
+# and would pull in binfmt entries of its own), and 7.2's qemu-user-static goes.
+BACKPORTS=/etc/apt/sources.list.d/bookworm-backports.sources
+QEMU_MIN=1:10
+if [ ! -e "$BACKPORTS" ]; then
+    echo "setup: adding bookworm-backports ($BACKPORTS)"
+    cat >"$BACKPORTS" <<'SOURCES'
+Types: deb
+URIs: http://deb.debian.org/debian
+Suites: bookworm-backports
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+    apt-get update -qq >/dev/null
+fi
+qemu_version=$(dpkg-query -W -f='${db:Status-Status} ${Version}' qemu-user 2>/dev/null || true)
+if [[ $qemu_version != installed\ * ]] || dpkg --compare-versions "${qemu_version#installed }" lt "$QEMU_MIN"; then
+    echo "setup: installing qemu-user from bookworm-backports"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >/dev/null
+    # qemu-user/bookworm-backports, not -t bookworm-backports: with the whole release as the
+    # target, apt also moves every installed package of the same source to backports (the
+    # system emulator qemu-system-x86, its data and seabios), which must stay Debian 12's.
+    apt-get install -y -qq --no-install-recommends qemu-user/bookworm-backports \
+        qemu-user-static- >/dev/null
+else
+    echo "setup: qemu-user ${qemu_version#installed } present"
+fi
+qemu_binary() {
+    dpkg -L qemu-user | grep -x "/usr/bin/qemu-$1" ||
+        { echo "setup: qemu-user holds no /usr/bin/qemu-$1" >&2; exit 1; }
+}
+QEMU_I386=$(qemu_binary i386)
+
+# No i386 handler comes with qemu-user on amd64, and neither the mount nor the registration
+# survives a reboot. F (fix-binary) opens the emulator at registration, so it also serves the
+# test user's processes, and keeps serving that very file after an upgrade has replaced it: an
+# entry for another path, or made before the file last changed (the record in /run, which a
+# reboot clears too), is replaced. A machine that refuses either still runs every 64-bit test;
+# the 32-bit tests then fail, saying what is missing.
 BINFMT=/proc/sys/fs/binfmt_misc
-QEMU_I386=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
+ENTRY=$BINFMT/qemu-i386
+RECORD=/run/brand-qemu-i386.sha256
+I386_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+I386_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 if [ ! -e "$BINFMT/register" ]; then
     mount -t binfmt_misc binfmt_misc "$BINFMT" 2>/dev/null ||
         echo "setup: cannot mount $BINFMT: 32-bit programs will not run here"
 fi
-if [ -e "$BINFMT/register" ] && [ ! -e "$BINFMT/qemu-i386" ]; then
-    echo "setup: registering qemu-i386 for 32-bit programs"
-    printf '%s' "$QEMU_I386" >"$BINFMT/register" 2>/dev/null ||
-        echo "setup: cannot register qemu-i386 in $BINFMT: 32-bit programs will not run here"
-elif [ -e "$BINFMT/qemu-i386" ]; then
-    echo "setup: qemu-i386 registered"
+if [ -e "$BINFMT/register" ]; then
+    wanted="$(sha256sum "$QEMU_I386" | cut -d' ' -f1) $QEMU_I386"
+    if [ -e "$ENTRY" ] && { ! grep -qx "interpreter $QEMU_I386" "$ENTRY" ||
+        ! grep -qx 'flags: F' "$ENTRY" || [ "$(cat "$RECORD" 2>/dev/null)" != "$wanted" ]; }; then
+        echo "setup: replacing the qemu-i386 entry ($(grep '^interpreter' "$ENTRY"))"
+        echo -1 >"$ENTRY"
+    fi
+    if [ ! -e "$ENTRY" ]; then
+        echo "setup: registering $QEMU_I386 for 32-bit programs"
+        if printf ':qemu-i386:M::%s:%s:%s:F' "$I386_MAGIC" "$I386_MASK" "$QEMU_I386" \
+            >"$BINFMT/register" 2>/dev/null; then
+            echo "$wanted" >"$RECORD"
+        else
+            echo "setup: cannot register qemu-i386 in $BINFMT: 32-bit programs will not run here"
+        fi
+    fi
+    # Asked of the registered emulator itself, through the kernel: what every 32-bit process gets.
+    if [ -e "$ENTRY" ]; then
+        echo "setup: 32-bit programs run on $(QEMU_VERSION=1 /usr/lib/wine/wine 2>&1 | head -n 1)"
+    fi
 fi
 
 # The Chinese locale gives Wine's programs the GBK code page (936).
