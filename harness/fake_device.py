@@ -305,6 +305,13 @@ class FakeDevice:
         """Resumes the line; bytes held back arrive."""
         self._command("unblock")
 
+    def stty(self, *settings):
+        """Runs stty on the pty with `settings` ("9600", "cstopb"; "-a" to read them all) and
+        returns what it printed. A pty shows speed, stop bits and flow control faithfully; it is
+        always 8 data bits without parity."""
+        return subprocess.run(["stty", "-F", self.path] + list(settings), capture_output=True,
+                              text=True, check=True).stdout
+
     def close_far_end(self):
         """The device goes away: the pty's master side is closed."""
         self._command("close")

@@ -11,8 +11,8 @@ Called by tools/run.sh after building build/win64 (and build/win32 for --shipped
     /usr/bin/python3 tools/run_dialog.py [--shipped] [--port 5] [--screenshot build/run/brand.png]
 
 --shipped runs the shipped 32-bit program (build/win32) instead of the x86_64 build, in a WoW64
-prefix where qemu-user emulates the 32-bit Wine loader: making the prefix takes about 1.5 minutes
-and the program's start about one more.
+prefix where qemu-user emulates the 32-bit Wine loader: making the prefix takes about a minute the
+first time (then it comes from the prefix cache), and the program starts in about a second.
 """
 
 import argparse
@@ -119,8 +119,8 @@ def main():
         with FakeDevice() as device:
             shown_on = display if interactive else xvfb.display
             if args.shipped:
-                print("== the shipped 32-bit program: a WoW64 prefix (about 1.5 min), then its "
-                      "start under emulation (about 1 min)", flush=True)
+                print("== the shipped 32-bit program in a WoW64 prefix (made in about a minute "
+                      "when the prefix cache has none)", flush=True)
                 prefix = session.new_wow64_prefix("run", shown_on)
             else:
                 prefix = session.new_prefix("run", shown_on)

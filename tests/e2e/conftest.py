@@ -11,22 +11,20 @@ from dialog_rig import (
     Rig,
     driver_exe,
     program_exe,
-    with_display,
     winenv,
 )
 
 
 @pytest.fixture(scope="module")
 def rig():
-    for exe in (program_exe(), driver_exe()):
-        if not exe.exists():
-            pytest.fail("%s is not built (tools/test.sh builds build/win64)" % exe)
+    if not driver_exe().exists():
+        pytest.fail("%s is not built (tools/test.sh builds build/win64)" % driver_exe())
     session = winenv.shared_session()
-    program, driver = session.install(program_exe(), driver_exe())
+    program, driver = program_exe(session), session.install(driver_exe())
     display = winenv.Xvfb()
     devices = {GOOD_PORT: FakeDevice(), OTHER_PORT: FakeDevice()}
     locked = winenv.UnopenableTty()
-    prefix = with_display(session.new_prefix("e2e-dialog"), display.display)
+    prefix = session.new_wow64_prefix("e2e-dialog", display.display)
     try:
         for number, device in devices.items():
             prefix.map_port(number, device.path, restart=False)

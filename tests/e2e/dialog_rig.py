@@ -1,5 +1,6 @@
-"""The rig of the end-to-end dialog tests: the real x86_64 brand.exe under Wine on a virtual
-display, worked from outside by brand_driver.exe, with its COM ports mapped to ptys.
+"""The rig of the end-to-end dialog tests: the shipped 32-bit brand.exe, out of the release zip
+(harness/shipped.py), under Wine's WoW64 on a virtual display, worked from outside by the x86_64
+brand_driver.exe across the 32/64 boundary, with its COM ports mapped to ptys.
 
 The rig (one per module run) is a prefix with these ports:
 
@@ -8,7 +9,7 @@ The rig (one per module run) is a prefix with these ports:
 - COM1: Wine's own default mapping to the machine's console, which the test user cannot open
   either (the harness checks that before anything runs); it is never chosen here.
 
-Build folder: see :func:`build_dir`.
+Build folders: see :func:`build_dir`.
 """
 
 import contextlib
@@ -21,6 +22,7 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "harness"))
 
+import shipped  # noqa: E402
 import winenv  # noqa: E402
 from fake_device import FakeDevice  # noqa: E402,F401 (the fixtures and scripts use it)
 
@@ -54,21 +56,25 @@ def brand_frame(brand):
     return b"BR" + brand.encode("ascii") + b";" + b"\0" * 5
 
 
-def build_dir():
-    """The x86_64 build: BRAND_BUILD_WIN64 names it (as for the other Wine tests); else
-    BRAND_BUILD_DIR, the folder holding win64/ (as for the static checks) or the build itself;
-    else build/win64."""
-    if os.environ.get("BRAND_BUILD_WIN64"):
-        return winenv.build_dir("win64")
+def build_dir(kind="win64"):
+    """A Windows build (``win64``: the driver and the port probe, which run as 64-bit programs
+    beside the program under test; ``win32``: the helpers that must match its bitness, a hook DLL
+    loads only into a process of its own). BRAND_BUILD_<KIND> names it (as for the other Wine
+    tests); else BRAND_BUILD_DIR, the folder holding win32/ and win64/ (as for the static checks)
+    or the build itself; else build/<kind>."""
+    if os.environ.get("BRAND_BUILD_" + kind.upper()):
+        return winenv.build_dir(kind)
     override = os.environ.get("BRAND_BUILD_DIR")
     if override:
         root = pathlib.Path(override)
-        return root / "win64" if (root / "win64").is_dir() else root
-    return winenv.build_dir("win64")
+        return root / kind if (root / kind).is_dir() else root
+    return winenv.build_dir(kind)
 
 
-def program_exe():
-    return build_dir() / "brand.exe"
+def program_exe(session):
+    """The shipped brand.exe, installed in `session`; HarnessError when the release zip is
+    missing or holds another file than build/win32."""
+    return shipped.program(session, "brand.exe")
 
 
 def driver_exe():
@@ -92,13 +98,6 @@ def nothing_arrives(device, seconds=0.5):
     """What `device` has received after waiting `seconds` more."""
     time.sleep(seconds)
     return device.received()
-
-
-def with_display(prefix, display):
-    """Gives every Wine process of `prefix` the display, also the harness's own registry and
-    server helpers (see WinePrefix.display)."""
-    prefix.display = display
-    return prefix
 
 
 def open_ttys(pids, paths):

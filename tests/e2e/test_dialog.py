@@ -1,9 +1,11 @@
-"""The real Brand dialog (x86_64 brand.exe) under Wine on a virtual display, worked from outside
-by brand_driver.exe as a user would work it, with the fake device on the far end of its ports.
+"""The Brand dialog users get (the 32-bit brand.exe of the release zip) under Wine's WoW64 on a
+virtual display, worked from outside by brand_driver.exe as a user would work it, with the fake
+device on the far end of its ports.
 
 Related checks share one program start; the rig and its ports are described in dialog_rig.py.
 """
 
+import re
 import time
 
 import pytest
@@ -25,7 +27,7 @@ from dialog_rig import (
     brand_frame,
     nothing_arrives,
     press_for,
-    program_exe,
+    build_dir,
     winenv,
 )
 
@@ -45,6 +47,7 @@ def test_startup_and_port_choice(rig, dialog_factory):
     state = dialog.state()
     assert state["title"] == "Brand"
     assert state["visible"] == "1"
+    assert state["wow64"] == "1", "not a 32-bit process"
 
     items = rig.port_items()
     assert {"COM%d" % n for n in (GOOD_PORT, OTHER_PORT, UNOPENABLE_PORT)} <= set(items)
@@ -77,12 +80,19 @@ def test_startup_and_port_choice(rig, dialog_factory):
     expect_ports(state, enabled=False)
     assert dialog.held() == {}
 
-    # One that opens: held by the program (and the server), Set buttons on.
+    # One that opens: held by the program (and the server), Set buttons on, its line set (from
+    # other settings, so the change is the program's doing: the DCB's bit fields are the 32-bit
+    # build's own).
+    device = rig.devices[GOOD_PORT]
+    device.stty("9600", "cstopb", "-crtscts")
     dialog.choose(port_index(rig, GOOD_PORT))
     state = dialog.state()
     assert state["status"] == OPENED % GOOD_PORT
     expect_ports(state, enabled=True)
-    assert rig.devices[GOOD_PORT].path in dialog.held().get(dialog.pid, [])
+    assert device.path in dialog.held().get(dialog.pid, [])
+    line = device.stty("-a")
+    assert "speed 38400 baud" in line and "-cstopb" in line
+    assert re.search(r"(^|\s)crtscts", line)
     # (Going back and forth between ports, and to one that does not open: the fault tests.)
 
     # Choosing a port sends nothing.
@@ -171,7 +181,7 @@ def test_enter_presses_the_focused_button(rig, dialog_factory):
 def window_probe(rig):
     """The program's icons and system menu, read inside the program by window_probe's hook
     (another process cannot read them under Wine)."""
-    e2e = program_exe().parent / "tests" / "e2e"
+    e2e = build_dir("win32") / "tests" / "e2e"  # the hook loads only into its own bitness
     probe, _ = rig.session.install(e2e / "window_probe.exe", e2e / "window_hook.dll")
     result = rig.prefix.run([probe], timeout=30)
     assert (result.returncode, result.stderr) == (0, ""), result

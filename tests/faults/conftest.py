@@ -14,18 +14,18 @@ from fault_rig import (
     probe_exe,
     program_exe,
     winenv,
-    with_display,
 )
 
 
 @pytest.fixture(scope="session")
 def programs():
-    exes = (program_exe(), driver_exe(), probe_exe(), brandcli_exe())
-    for exe in exes:
+    helpers = (driver_exe(), probe_exe())
+    for exe in helpers:
         if not exe.exists():
             pytest.fail("%s is not built (tools/test.sh builds build/win64)" % exe)
     session = winenv.shared_session()
-    return session, session.install(*exes)
+    driver, probe = session.install(*helpers)
+    return session, (program_exe(session), driver, probe, brandcli_exe(session))
 
 
 @pytest.fixture(scope="session")
@@ -40,7 +40,7 @@ def frig(programs, display):
     session, (program, driver, probe, brandcli) = programs
     devices = {GOOD_PORT: FakeDevice(), OTHER_PORT: FakeDevice()}
     locked = winenv.UnopenableTty()
-    prefix = with_display(session.new_prefix("faults"), display)
+    prefix = session.new_wow64_prefix("faults", display)
     try:
         for number, device in devices.items():
             prefix.map_port(number, device.path, restart=False)

@@ -1,5 +1,5 @@
-"""The rig of the fault, bad-input and soak tests: the real x86_64 brand.exe under Wine on a
-virtual display, worked by brand_driver.exe (see tests/e2e/dialog_rig.py), with ports that
+"""The rig of the fault, bad-input and soak tests: the shipped 32-bit brand.exe under Wine's WoW64
+on a virtual display, worked by brand_driver.exe (see tests/e2e/dialog_rig.py), with ports that
 misbehave on purpose.
 
 The device rig (one per run) is a prefix with these ports:
@@ -47,7 +47,7 @@ from dialog_rig import (  # noqa: E402,F401
     driver_exe,
     program_exe,
     winenv,
-    with_display,
+    shipped,
 )
 
 # Any terminal a process of the prefix may hold: a port is one of these, also after its node
@@ -59,8 +59,9 @@ def probe_exe():
     return build_dir() / "tests" / "faults" / "serial_probe.exe"
 
 
-def brandcli_exe():
-    return build_dir() / "brandcli.exe"
+def brandcli_exe(session):
+    """The shipped brandcli.exe, installed in `session` (see dialog_rig.program_exe)."""
+    return shipped.program(session, "brandcli.exe")
 
 
 def fd_targets(pid):

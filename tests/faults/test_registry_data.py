@@ -27,7 +27,6 @@ from fault_rig import (
     FaultRig,
     expect_end,
     winenv,
-    with_display,
 )
 
 NAME_CAPACITY = 100
@@ -189,12 +188,10 @@ def shown_ports(state):
 def reg_rig(programs, display):
     session, (program, driver, probe, brandcli) = programs
     device = FakeDevice()
-    prefix = with_display(session.new_prefix("faults-registry"), display)
+    prefix = session.new_wow64_prefix("faults-registry", display)
     rig = FaultRig(session, prefix, display, {123: device}, None, program, driver, probe=probe,
                    brandcli=brandcli)
     try:
-        # The server started before the prefix had a display; Wine's desktop needs one.
-        prefix.restart_server()
         # COM123 leads to a device without a registry mapping of its own (that would add a
         # SERIALCOMM value too).
         rig.point(123, device.path)

@@ -1,8 +1,9 @@
 """Static checks of the built Windows executables.
 
 The shipped programs are the i686 builds (build/win32/brand.exe, the dialog, and
-build/win32/brandcli.exe, its console companion); the x86_64 builds (build/win64) are the ones
-the Wine tests run, so both must carry the same resources and both must load on Windows XP.
+build/win32/brandcli.exe, its console companion), which the Wine tests run too; the x86_64
+builds (build/win64) are built from the same sources, so both must carry the same resources and
+both must load on Windows XP.
 Nothing here runs the programs: the PE headers, the import table and the resources are read and
 decoded directly; the release zip's dates are read too.
 

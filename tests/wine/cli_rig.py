@@ -1,5 +1,6 @@
-"""One set of brandcli cases, two systems: the Windows build under Wine, with COM ports leading to
-ptys, and the native Linux build, with pty paths. A station here is what a case needs of either:
+"""One set of brandcli cases, two systems: the shipped 32-bit Windows build (out of the release
+zip) under Wine's WoW64, with COM ports leading to ptys, and the native Linux build, with pty
+paths. A station here is what a case needs of either:
 ports for fake devices, ports that appear and go away while `watch` runs, and brandcli itself.
 
     station.attach(device)              a port name that reaches `device` ("COM20", "/dev/pts/7")
@@ -25,6 +26,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "harness"))
 
 import linuxenv  # noqa: E402
+import shipped  # noqa: E402
 import winenv  # noqa: E402
 
 # The ports attached for sends, out of the way of the other rigs' (Wine's own COM1 included).
@@ -36,12 +38,9 @@ class WineStation:
     watch_args = []
 
     def __init__(self):
-        exe = winenv.build_dir("win64") / "brandcli.exe"
-        if not exe.exists():
-            raise winenv.HarnessError("%s is not built (tools/test.sh builds it)" % exe)
         session = winenv.shared_session()
-        self.cli = session.install(exe)
-        self.prefix = session.new_prefix("cli-cases")
+        self.cli = shipped.program(session, "brandcli.exe")
+        self.prefix = session.new_wow64_prefix("cli-cases")
         self._next = FIRST_ATTACHED
         self._tags = {}
 

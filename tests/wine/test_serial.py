@@ -1,14 +1,13 @@
 """brandcli under Wine, and through it the serial layer, with COM ports mapped to ptys and the
 fake device on the far end of each: one test for each thing a script relies on.
 
-Runs the x86_64 build (build/win64, or BRAND_BUILD_WIN64). Every Wine process and pty belongs
-to the unprivileged test user; see harness/winenv.py.
+Runs the shipped 32-bit build, out of the release zip (harness/shipped.py), in a WoW64 prefix.
+Every Wine process and pty belongs to the unprivileged test user; see harness/winenv.py.
 """
 
 import json
 import pathlib
 import re
-import subprocess
 import sys
 import time
 
@@ -20,6 +19,7 @@ sys.path.insert(0, str(ROOT / "tests" / "wine"))
 
 import cli_rig  # noqa: E402
 import planted_devices  # noqa: E402
+import shipped  # noqa: E402
 import source_tree  # noqa: E402
 import winenv  # noqa: E402
 from fake_device import FakeDevice  # noqa: E402
@@ -50,21 +50,15 @@ USAGE = "usage: brandcli ports | brand COMn... | code COMn... | watch brand|code
 WAITED_SECONDS = (0.7, 1.4)
 
 
-def cli_exe():
-    return winenv.build_dir("win64") / "brandcli.exe"
-
-
 @pytest.fixture(scope="module")
 def rig():
     """One prefix: four ports mapped through the registry (three fake devices and a tty the test
     user cannot open), and COM123 leading to a fourth device without a registry value."""
-    if not cli_exe().exists():
-        pytest.fail("%s is not built (tools/test.sh builds it)" % cli_exe())
     session = winenv.shared_session()
-    cli = session.install(cli_exe())
+    cli = shipped.program(session, "brandcli.exe")
     devices = {n: FakeDevice() for n in (PORT, HIGH_PORT, UNLISTED_PORT, GONE_PORT)}
     locked = winenv.UnopenableTty()
-    prefix = session.new_prefix("serial")
+    prefix = session.new_wow64_prefix("serial")
     for number in (PORT, HIGH_PORT, GONE_PORT):
         prefix.map_port(number, devices[number].path, restart=False)
     prefix.map_port(UNOPENABLE_PORT, locked.path, restart=False)
@@ -115,11 +109,6 @@ def waited(rig, result):
     return result.elapsed - plain.elapsed
 
 
-def stty(path, *settings):
-    return subprocess.run(["stty", "-F", path] + list(settings), capture_output=True, text=True,
-                          check=True).stdout
-
-
 def test_ports_lists_the_registered_ports_in_registry_order(rig):
     # Every value here is Wine's own "COMn"; odd data (and COM0, left out) are the registry-data
     # tests' (tests/faults/test_registry_data.py).
@@ -132,26 +121,25 @@ def test_ports_lists_the_registered_ports_in_registry_order(rig):
 
 def test_both_frames_arrive_exactly_on_a_line_set_to_38400_1_stop_bit_cts(rig, devices):
     device = devices[PORT]
-    # Start from other settings, so the change is the program's doing. A pty shows speed, stop
-    # bits and flow control; data bits and parity are checked natively, where SetCommState gets
-    # them.
-    stty(device.path, "9600", "cstopb", "-crtscts")
+    # Start from other settings, so the change is the program's doing. Data bits and parity,
+    # which a pty does not show, are checked natively, where SetCommState gets them.
+    device.stty("9600", "cstopb", "-crtscts")
     for command, frame in (("brand", BRAND_FRAME), ("code", CODE_FRAME)):
         device.clear()
         assert success(brandcli(rig, command, "COM%d" % PORT)) == []
         assert device.wait_for(len(frame)) == frame
-    line = stty(device.path, "-a")
+    line = device.stty("-a")
     assert "speed 38400 baud" in line and "-cstopb" in line
     assert re.search(r"(^|\s)crtscts", line)
     for number in (HIGH_PORT, UNLISTED_PORT):
         assert devices[number].received() == b""
 
 
-def test_two_and_three_digit_ports_any_case_listed_or_not(rig, devices):
-    for number, command, frame in ((HIGH_PORT, "brand", BRAND_FRAME),
-                                   (UNLISTED_PORT, "code", CODE_FRAME)):
-        assert success(brandcli(rig, command, "com%d" % number)) == []
-        assert devices[number].wait_for(len(frame)) == frame
+def test_two_ports_in_one_call_two_and_three_digits_any_case_listed_or_not(rig, devices):
+    # Each port on a thread of its own: the 32-bit process's threads at work at once.
+    assert success(brandcli(rig, "brand", "com%d" % HIGH_PORT, "Com%d" % UNLISTED_PORT)) == []
+    for number in (HIGH_PORT, UNLISTED_PORT):
+        assert devices[number].wait_for(len(BRAND_FRAME)) == BRAND_FRAME
     assert devices[PORT].received() == b""
 
 
@@ -175,12 +163,18 @@ def test_blocked_device_gives_5_after_the_wait_and_the_next_frame_arrives_whole(
 
 def test_device_holding_cts_low_gets_nothing_and_5_after_the_wait(rig, devices):
     # A pty has no modem lines (Wine's read of them fails, and brandcli then writes as before):
-    # the preloaded shim gives this one CTS as a device would hold it.
+    # the preloaded shim gives this one CTS as a device would hold it. The shim is an x86_64
+    # library, which only a 64-bit Wine process loads, so this case runs the x86_64 brandcli
+    # (the same sources) in the same prefix.
     shim = winenv.build_dir("native") / "libcts_shim.so"
-    if not shim.exists():
-        pytest.fail("%s is not built (tools/test.sh builds it)" % shim)
+    cli = winenv.build_dir("win64") / "brandcli.exe"
+    for built in (shim, cli):
+        if not built.exists():
+            pytest.fail("%s is not built (tools/test.sh builds it)" % built)
+    session = winenv.shared_session()
+    rig = (rig[0], session.install(cli), rig[2])
     device = devices[PORT]
-    lines = {"LD_PRELOAD": str(winenv.shared_session().install(shim)), "BRAND_CTS_PTY": device.path}
+    lines = {"LD_PRELOAD": str(session.install(shim)), "BRAND_CTS_PTY": device.path}
     result = brandcli(rig, "brand", "COM%d" % PORT, extra_env=dict(lines, BRAND_CTS="off"))
     assert failure(result, 5) == "COM%d: %s" % (PORT, CTS_HELD)
     low, high = WAITED_SECONDS

@@ -29,7 +29,7 @@ import source_tree  # noqa: E402
 import vm  # noqa: E402
 import winenv  # noqa: E402
 from fake_device import FakeDevice  # noqa: E402
-from test_serial import BRAND_FRAME, CODE_FRAME, ROOT, failure, stty  # noqa: E402
+from test_serial import BRAND_FRAME, CODE_FRAME, ROOT, failure  # noqa: E402
 
 IN_USE = "could not open the port (in use by another program)"
 NOT_SERIAL = "not a serial port"
@@ -67,13 +67,13 @@ def device():
 def test_both_frames_exact_with_the_settings_read_back_then_a_stopped_device_gives_5(
         clis, device, arch):
     cli = clis(arch)
-    stty(device.path, "9600", "cstopb", "-crtscts")
+    device.stty("9600", "cstopb", "-crtscts")
     for command, frame in (("brand", BRAND_FRAME), ("code", CODE_FRAME)):
         device.clear()
         result = cli.run([command, device.path])
         assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
         assert device.wait_for(len(frame)) == frame
-    line = stty(device.path, "-a")
+    line = device.stty("-a")
     assert "speed 38400 baud" in line and "-cstopb" in line and " crtscts" in line
 
     device.clear()
