@@ -117,9 +117,11 @@ class Bench:
         self.session = winenv.WineSession()
         self.display = winenv.Xvfb()
         self.prefix = self.with_display(self.session.new_prefix("bench"), self.display.display)
-        # Copied to a folder the test user can read; device_clock.py imports fake_device.py.
+        # Copied to a folder the test user can read (a clone may be closed to that user);
+        # device_clock.py imports fake_device.py. Every clock device starts from this copy.
         self.session.install(ROOT / "harness" / "fake_device.py")
-        self.device = ClockDevice(self.session.install(HERE / "device_clock.py"))
+        self.device_script = self.session.install(HERE / "device_clock.py")
+        self.device = ClockDevice(self.device_script)
         self.prefix.map_port(PORT, self.device.path)
         # Every program below is started directly (not through WinePrefix.spawn, which asks the
         # registry each time and would run a Wine process between the timed ones), so the
@@ -545,7 +547,7 @@ def main():
             flush=True,
         )
         results = cli_bench.run(
-            bench, HERE / "device_clock.py", pathlib.Path(args.bench_dir) / REGISTER_EXE,
+            bench, bench.device_script, pathlib.Path(args.bench_dir) / REGISTER_EXE,
             args.cli_reps, args.cli_blocked_reps, args.watch_reps,
         )
         return cli_bench.section(results)
