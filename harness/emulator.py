@@ -17,6 +17,8 @@ import subprocess
 
 PACKAGE = "qemu-user"
 BINFMT_I386 = "/proc/sys/fs/binfmt_misc/qemu-i386"
+# "SHA256 PATH" of the file tools/setup.sh registered (in /run: gone at a reboot, as the entry is).
+REGISTRATION_RECORD = "/run/brand-qemu-i386.sha256"
 # An i386 program the kernel hands to the registered emulator (wine32:i386's loader).
 I386_PROGRAM = "/usr/lib/wine/wine"
 # Under 7.2 a 32-bit Wine process in which two threads work at once dies, and a start takes
@@ -72,14 +74,20 @@ def too_old():
 
 @functools.lru_cache(maxsize=None)
 def registered_identity():
-    """What a prefix made under the registered emulator depends on: its version and the
-    sha256 of its file (a prefix made under another emulator is never reused)."""
+    """What a prefix made under the registered emulator depends on: its version and its file's
+    sha256 (a prefix made under another emulator is never reused). The sha256 is the one
+    tools/setup.sh recorded when it registered the file, which stays right while the package is
+    removed or replaced under the entry; without a record, the file at the entry's path."""
     path = registered_interpreter()
-    digest = "-"
-    if path:
+    try:
+        with open(REGISTRATION_RECORD) as f:
+            digest, recorded = (f.read().split() + ["", ""])[:2]
+    except OSError:
+        digest, recorded = "-", None
+    if recorded != path and path:
         try:
             with open(path, "rb") as f:
                 digest = hashlib.sha256(f.read()).hexdigest()
         except OSError:
-            pass
+            digest = "-"
     return "qemu-i386=%s %s %s" % (path, digest, registered_version())
