@@ -7,8 +7,8 @@
 #
 #   bash tools/run.sh [--shipped] [--screenshot FILE]
 #
-# --shipped runs the shipped 32-bit program (build/win32) under Wine's WoW64 instead; under the
-# emulation it needs here, its start takes about a minute.
+# --shipped runs the shipped 32-bit program (build/win32) under Wine's WoW64 instead (qemu-user
+# emulating the 32-bit Wine loader; its start takes about a second).
 #
 # Everything Wine-related runs as the unprivileged user brandtest (see harness/winenv.py).
 set -euo pipefail
