@@ -24,3 +24,11 @@ add_executable(brandcli
 # Labelled and linked like the Windows programs (-dirty for a tree with uncommitted changes).
 include(${CMAKE_CURRENT_LIST_DIR}/build_stamp.cmake)
 brand_stamped_program(brandcli)
+
+# For the virtual machine's cases, which boot an x86_64 guest: a program there that holds a port
+# as another program would (tests/wine/port_holder.c). Never packed with the release; a C program,
+# so without the C++-only options above.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL x86_64)
+  add_executable(port_holder tests/wine/port_holder.c)
+  set_target_properties(port_holder PROPERTIES COMPILE_OPTIONS "-Wall;-Wextra;-Os")
+endif()

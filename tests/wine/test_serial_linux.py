@@ -245,7 +245,8 @@ NOT_WRITTEN = "the frame was not written"  # then " whole (...)", or ": ... (CTS
 
 @pytest.fixture(scope="module")
 def guest():
-    with vm.Guest(linuxenv.build_dir("x86_64") / "brandcli") as g:
+    build = linuxenv.build_dir("x86_64")
+    with vm.Guest(build / "brandcli", extra=(build / "port_holder",)) as g:
         g.plug_ftdi()
         g.plug_acm()  # its own end never opened yet: a device that does not read
         g.wait_node("/dev/ttyUSB0")
@@ -282,6 +283,19 @@ def test_vm_device_that_does_not_take_the_frame_gives_5_within_the_deadline_and_
     guest.acm_reads(True)  # the device reads from now on: nothing of the frames may come
     assert guest.ends["acm"].wait_for(1, timeout=0.5) == b""
     assert guest.ends["cts"].received() == b""
+
+
+def test_vm_port_another_program_holds_gives_4_to_root_too_and_keeps_its_hold(guest):
+    # TIOCEXCL alone, as ModemManager probing a device holds it: root's open still succeeds.
+    guest.sh("/port_holder /dev/ttyS1 >/tmp/h.o 2>&1 & h=$!; "
+             "while [ ! -s /tmp/h.o ] && kill -0 $h; do sleep 0.05; done")
+    result = guest.cli(["brand", "/dev/ttyS1", "--json"], user="root")
+    held = guest.sh("kill -USR1 $h; wait $h; cat /tmp/h.o").splitlines()
+    assert (result.returncode, result.stderr) == (4, "/dev/ttyS1: %s\n" % IN_USE)
+    [record] = result.records()
+    assert (record["port"], record["result"], record["exit"]) == ("/dev/ttyS1", "not-opened", 4)
+    assert held == ["held", "excl 1"]  # the other program's hold outlived brandcli
+    assert guest.ends["uart"].wait_for(1, timeout=0.3) == b""
 
 
 def test_vm_both_frames_exact_on_each_driver_with_the_line_read_back(guest):
