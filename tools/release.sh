@@ -29,13 +29,13 @@ if ! command -v i686-w64-mingw32-g++ >/dev/null || ! command -v cmake >/dev/null
 fi
 
 echo "== build win32"
-cmake -S "$ROOT" -B build/win32 -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$ROOT" -B build/win32 --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 cmake --build build/win32 -j2 --target shipped >/dev/null
 LINUX_ARCHES=(x86_64 arm64 armhf)
 for arch in "${LINUX_ARCHES[@]}"; do
     echo "== build linux-$arch"
-    cmake -S "$ROOT" -B "build/linux-$arch" -DCMAKE_BUILD_TYPE=Release \
+    cmake -S "$ROOT" -B "build/linux-$arch" --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="cmake/linux-$arch.cmake" >/dev/null
     cmake --build "build/linux-$arch" -j2 --target brandcli >/dev/null
 done
