@@ -107,16 +107,23 @@ int RunWatch(const CliRequest& request, Reporter& reporter) {
             watchLost = true;
             break;
         }
-        // Only records and field filters show a port's identity; on Windows it costs a load of
-        // SetupAPI and a walk of its devices.
-        if (request.json || request.onlyField) {
-            IdentifyPorts(&now);
-        }
+        // Ports there before this wake were sent to then, or never are.
         std::set<std::string> current;
+        std::vector<PortEntry> fresh;
         for (const PortEntry& port : now) {
             current.insert(port.port);
-            if (previous.count(port.port) || !Wanted(port, request) ||
-                (request.count && met >= request.count) || Interrupted()) {
+            if (!previous.count(port.port)) {
+                fresh.push_back(port);
+            }
+        }
+        // Only records and field filters show a port's identity; on Windows it costs a load of
+        // SetupAPI and a walk of its devices, so only the new ports are asked about.
+        if (request.json || request.onlyField) {
+            IdentifyPorts(&fresh);
+        }
+        for (const PortEntry& port : fresh) {
+            if (!Wanted(port, request) || (request.count && met >= request.count) ||
+                Interrupted()) {
                 continue;
             }
             sends.emplace_back(port);
